@@ -1,0 +1,161 @@
+// gridpack's internals: the option settings and the interfaces between the converter's modules.
+#ifndef GRIDPACK_H
+#define GRIDPACK_H
+
+#include <cstdio>
+#include <png.h>
+
+#include "pixmill.h"
+
+namespace gridpack {
+
+// ---- Option settings (options.cpp): written by the command-line scan, read by the engine ------
+// The driver rewrites two of them: alpha is cleared and transparent set to 2 when an alpha mask
+// reduces to one transparent colour.
+
+extern int verbose;
+extern int downscale;
+extern int interlace;
+extern int force;
+extern int alpha;
+extern const char* alpha_file;
+extern int transparent; // -1 none, 1 from -transparent, 2 taken from the alpha mask
+extern const char* transstring;
+extern int background; // -1 none, 1 from -background
+extern const char* backstring;
+extern float gamma; // -1.0 means no gAMA chunk
+extern int hist;
+extern float chroma_wx, chroma_wy, chroma_rx, chroma_ry, chroma_gx, chroma_gy, chroma_bx, chroma_by;
+extern int phys_x, phys_y, phys_unit; // phys_unit -1 means no pHYs chunk
+extern int text;
+extern int ztxt;
+extern const char* text_file;
+extern int mtime;
+extern const char* date_string;
+extern const char* time_string;
+extern int filter;      // 0..4, or -1 for libpng's choice
+extern int compression; // 0..9, or -1 for libpng's default
+
+extern const char* const usageText;
+
+// Restores every setting to its default (the engine's tests and fuzzers run many conversions).
+void resetOptions();
+// Scans the converter's own options from argv[1]; returns the index of the first argument that
+// is not an option. The ordered-palette file name, if given, comes back through paletteFileP.
+int parseOptions(int argc, char* argv[], const char** paletteFileP);
+// The five-line version report on standard error.
+void displayVersion();
+
+// ---- Conversion driver and PNG emission (convert.cpp) ----------------------------------------
+
+// The driver's result; only ever 0.
+extern int errorlevel;
+
+// Converts one anymap image (ifP must be seekable) to a PNG on standard output; afP, pfP and
+// tfP (alpha mask, ordered palette, comment file) may be null. Returns the exit status.
+int convertpnm(FILE* ifP, FILE* afP, FILE* pfP, FILE* tfP);
+// The same, writing the PNG to ofP.
+int convertpnmTo(FILE* ifP, FILE* afP, FILE* pfP, FILE* tfP, FILE* ofP);
+
+// ---- Significant bits (sigbits.cpp) ------------------------------------------------------------
+
+// How many rightmost bits of the samples carry information, 1 to 16.
+void findRedundantBits(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval maxval,
+                       int format, bool alpha, bool force, int* meaningfulBitsP);
+void meaningful_bits_pgm(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval maxval,
+                         int format, int* meaningfulBitsP);
+void meaningful_bits_ppm(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval maxval,
+                         int format, int* meaningfulBitsP);
+
+// ---- Alpha mask to one transparent colour (alphatrans.cpp) -------------------------------------
+
+// True when every pixel is fully transparent or opaque and the transparent ones share one colour
+// that no opaque pixel has; that colour comes back at the image's maxval.
+void alpha_trans(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval maxval, int format,
+                 gray** alpha_mask, gray alphaMaxval, bool* canBeTransIndexP,
+                 pixel* alphaTransColorP);
+
+// ---- Colour census and the colour-and-alpha table (census.cpp) ---------------------------------
+
+// The cached census of at most maxColors colours; a null histogram (colors = maxColors + 1) when
+// the image has more. Only the first call after freeChv reads the image.
+void getChv(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval maxval, int format,
+            int maxColors, color_hist* chvP, int* colorsP);
+void freeChv();
+
+struct color_alpha_entry {
+    pixel color;
+    gray alpha;
+    int value;
+    color_alpha_entry* next;
+};
+typedef color_alpha_entry** color_alpha_hash;
+
+color_alpha_hash alloccoloralphahash();
+color_alpha_entry* addtocoloralphahash(color_alpha_hash table, const pixel* colorP,
+                                       const gray* alphaP, int value);
+// The pair's value, or -1.
+int lookupColorAlpha(color_alpha_hash table, const pixel* colorP, const gray* alphaP);
+void freecoloralphahash(color_alpha_hash table);
+
+// ---- Palette construction and its transparent and background entries (palette.cpp) -------------
+
+constexpr unsigned int MAXPALETTEENTRIES = 256;
+
+// The census colours, in census order or in the order of the ordered-palette file pfP.
+void compute_nonalpha_palette(const color_hist chv, int colors, FILE* pfP, pixel palette[],
+                              unsigned int* paletteSizeP, gray transValues[],
+                              unsigned int* transSizeP);
+void readOrderedPalette(FILE* pfP, pixel orderedPalette[], unsigned int* orderedSizeP);
+// One entry per colour-and-alpha pair, translucent entries first; *tooManyPairsP set (and
+// *paletteSizeP the pair count) when there are more than 256 pairs.
+void compute_alpha_palette(FILE* ifP, int cols, int rows, pixval maxval, int format,
+                           pm_filepos rasterPos, gray** alpha_mask, gray alphaMaxval,
+                           pixel palette[], gray transValues[], unsigned int* paletteSizeP,
+                           unsigned int* transSizeP, bool* tooManyPairsP);
+// The nearest entry (lowest index on ties); false for an empty palette. Either out-pointer may
+// be null.
+bool closestColorInPalette(pixval r, pixval g, pixval b, const pixel palette[],
+                           unsigned int paletteSize, unsigned int* indexP, unsigned int* distanceP);
+void makeOneColorTransparentInPalette(pixval r, pixval g, pixval b, bool transExact,
+                                      pixel palette[], unsigned int paletteSize, gray transValues[],
+                                      unsigned int* transSizeP);
+void findOrAddBackgroundInPalette(pixval r, pixval g, pixval b, pixel palette[],
+                                  unsigned int* paletteSizeP, int* backgroundIndexP);
+
+// ---- Index lookup, depth and the PNG palette (lookup.cpp) --------------------------------------
+
+void computeColorMapLookupTable(bool colorMapped, const pixel palette[], unsigned int paletteSize,
+                                const gray transValues[], unsigned int transSize, bool alpha,
+                                gray alphaMaxval, color_hash* colorHashP,
+                                color_alpha_hash* colorAlphaHashP);
+void buildColorLookup(const pixel palette[], unsigned int paletteSize, color_hash* colorHashP);
+void buildColorAlphaLookup(const pixel palette[], unsigned int paletteSize,
+                           const gray transValues[], unsigned int transSize, gray alphaMaxval,
+                           color_alpha_hash* colorAlphaHashP);
+void computePixelWidth(bool colorMapped, unsigned int paletteSize, int pnm_type, int meaningfulBits,
+                       bool alpha, int* bitDepthP, int* pixelWidthP);
+void createPngPalette(const pixel palette[], unsigned int paletteSize, pixval maxval,
+                      const gray transValues[], unsigned int transSize, gray alphaMaxval,
+                      png_color pngPalette[], png_byte pngTrans[]);
+// Red, green and blue scaled from maxval to pngMaxval; gray is the blue one.
+png_color_16 xelToPngColor_16(xel color, pixval maxval, pixval pngMaxval);
+
+// Rule S: c from the scale of maxval m to that of n, rounded to nearest, in unsigned 32 bits.
+inline unsigned int scaleSample(unsigned int c, unsigned int n, unsigned int m) {
+    return (c * n + m / 2) / m;
+}
+
+// ---- Comment file to text chunks (textchunks.cpp) ----------------------------------------------
+
+// Reads the whole comment file into a malloc'd array of entries (keywords and texts malloc'd
+// too); the count through countP.
+png_text* readCommentFile(FILE* tfP, bool ztxt, int* countP);
+void freeCommentEntries(png_text* entries, int count);
+// Reads the comment file and attaches its entries to the PNG info structure.
+void gridpack_read_text(png_structp png_ptr, png_infop info_ptr, FILE* tfP, bool ztxt,
+                        bool verbose);
+
+} // namespace gridpack
+
+#endif

@@ -1,0 +1,56 @@
+// gridpack: converts one PBM, PGM or PPM image to the smallest faithful PNG on standard output.
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "gridpack.h"
+
+using namespace gridpack;
+
+static bool descriptorIsOpen(int fd) { return fcntl(fd, F_GETFD) != -1 || errno != EBADF; }
+
+// A closed standard descriptor would be handed to the next file opened: messages or the PNG
+// would then land in an input file. Closed ones are parked on /dev/null; the return value says
+// whether standard output was closed, which is an error once messages can be printed.
+static bool parkClosedStandardDescriptors() {
+    const bool stdoutClosed = !descriptorIsOpen(STDOUT_FILENO);
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (descriptorIsOpen(fd)) continue;
+        const int nullFd = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (nullFd != -1 && nullFd != fd) {
+            dup2(nullFd, fd);
+            close(nullFd);
+        }
+    }
+    return stdoutClosed;
+}
+
+int main(int argc, char* argv[]) {
+    const bool stdoutClosed = parkClosedStandardDescriptors();
+    pnm_init(&argc, argv);
+    if (stdoutClosed) pm_error("Standard output is closed; there is nowhere to write the PNG");
+
+    const char* paletteFile;
+    int argn = parseOptions(argc, argv, &paletteFile);
+
+    // The input is opened before surplus arguments are judged, so an open error of the first
+    // name is what the user sees.
+    const char* inputName = "-";
+    if (argn < argc) inputName = argv[argn++];
+    FILE* ifP = pm_openr_seekable(inputName);
+    if (argn < argc) pm_usage(usageText);
+
+    FILE* afP = alpha ? pm_openr(alpha_file) : nullptr;
+    FILE* pfP = paletteFile ? pm_openr(paletteFile) : nullptr;
+    FILE* tfP = (text || ztxt) ? pm_openr(text_file) : nullptr;
+
+    const int result = convertpnm(ifP, afP, pfP, tfP);
+
+    if (afP) pm_closer(afP);
+    if (pfP) pm_closer(pfP);
+    if (tfP) pm_closer(tfP);
+    pm_closer(ifP);
+    pm_closew(stdout);
+    return result;
+}

@@ -1,0 +1,63 @@
+// Rows, arrays and the overflow-checked product allocation.
+#include <cstdint>
+#include <cstdlib>
+
+#include "pmintern.h"
+
+void mallocProduct(void** resultP, size_t factor1, size_t factor2) {
+    size_t size;
+    if (!pm_mulsize(factor1, factor2, &size)) {
+        *resultP = nullptr;
+        return;
+    }
+    // malloc(0) may return null, which callers would take for a failure.
+    *resultP = std::malloc(size ? size : 1);
+}
+
+// The byte size of cols elements, or false when a negative count or the product cannot be one.
+static bool rowSize(int cols, int size, size_t* bytesP) {
+    if (cols < 0 || size < 0) return false;
+    return pm_mulsize(size_t(cols), size_t(size), bytesP);
+}
+
+void* pm_allocrow(int cols, int size) {
+    size_t bytes;
+    void* row = nullptr;
+    if (rowSize(cols, size, &bytes)) row = std::malloc(bytes ? bytes : 1);
+    if (row == nullptr) pm_error("out of memory allocating a row");
+    return row;
+}
+
+void pm_freerow(void* row) { std::free(row); }
+
+char** pm_allocarray(int cols, int rows, int size) {
+    void* index = nullptr;
+    if (rows >= 0) mallocProduct(&index, size_t(rows) + 1, sizeof(char*));
+    if (index == nullptr)
+        pm_error("out of memory allocating row index (%u rows) for an array", unsigned(rows));
+    char** rowIndex = static_cast<char**>(index);
+
+    size_t rowBytes = 0;
+    void* block = nullptr;
+    if (rowSize(cols, size, &rowBytes)) mallocProduct(&block, size_t(rows), rowBytes);
+
+    if (block != nullptr) {
+        char* const base = static_cast<char*>(block);
+        for (int row = 0; row < rows; ++row) rowIndex[row] = base + size_t(row) * rowBytes;
+        rowIndex[rows] = base;
+    } else {
+        rowIndex[rows] = nullptr;
+        for (int row = 0; row < rows; ++row)
+            rowIndex[row] = static_cast<char*>(pm_allocrow(cols, size));
+    }
+    return rowIndex;
+}
+
+void pm_freearray(char** its, int rows) {
+    if (its[rows] != nullptr) {
+        std::free(its[rows]);
+    } else {
+        for (int row = 0; row < rows; ++row) pm_freerow(its[row]);
+    }
+    std::free(its);
+}

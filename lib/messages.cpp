@@ -1,0 +1,71 @@
+// Informational and fatal messages, the usage line and the message switch.
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "pmintern.h"
+
+const char* pm_progname = nullptr;
+int pm_showmessages = 0;
+
+static const char* progname() { return pm_progname ? pm_progname : "pixmill"; }
+
+void pm_message(const char* format, ...) {
+    if (!pm_showmessages) return;
+    std::fprintf(stderr, "%s: ", progname());
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputc('\n', stderr);
+}
+
+void pm_error(const char* format, ...) {
+    std::fprintf(stderr, "%s: ", progname());
+    va_list args;
+    va_start(args, format);
+#ifdef PM_FATAL_THROWS
+    char text[4096];
+    va_list copy;
+    va_copy(copy, args);
+    std::vsnprintf(text, sizeof text, format, copy);
+    va_end(copy);
+#endif
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputc('\n', stderr);
+#ifdef PM_FATAL_THROWS
+    pm_fatalexit(text, 1);
+#else
+    pm_fatalexit(nullptr, 1);
+#endif
+}
+
+void pm_perror(const char* reason) {
+    const char* errtext = std::strerror(errno);
+    if (reason == nullptr || reason[0] == '\0') pm_error("%s", errtext);
+    pm_error("%s - %s", reason, errtext);
+}
+
+void pm_usage(const char* usage) {
+    std::fprintf(stderr, "usage:  %s %s\n", progname(), usage);
+    pm_fatalexit(usage, 1);
+}
+
+void pm_setMessage(int newState, int* oldStateP) {
+    if (oldStateP) *oldStateP = pm_showmessages;
+    pm_showmessages = newState ? 1 : 0;
+}
+
+void pm_fatalexit(const char* message, int status) {
+#ifdef PM_FATAL_THROWS
+    std::fflush(stderr);
+    throw pm_fatal(message ? message : "", status);
+#else
+    (void)message;
+    // exit, not _exit: buffered streams, standard output included, are flushed on the way out.
+    std::exit(status);
+#endif
+}

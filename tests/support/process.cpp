@@ -1,0 +1,165 @@
+#include "process.h"
+
+#include "testutil.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+const std::string& gridpackPath() {
+    static const std::string path = [] {
+        const char* fromEnv = std::getenv("GRIDPACK_BINARY");
+        return std::string(fromEnv ? fromEnv : GRIDPACK_BINARY);
+    }();
+    return path;
+}
+
+namespace {
+double now() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+void check(bool ok, const char* what) {
+    if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
+
+[[noreturn]] void execChild(const std::string& path, const std::vector<std::string>& args,
+                            const RunOptions& options, int inRead, int outWrite, int errWrite) {
+    if (!options.stdinFile.empty()) {
+        const int fd = open(options.stdinFile.c_str(), O_RDONLY);
+        if (fd < 0) _exit(127);
+        dup2(fd, 0);
+        close(fd);
+    } else {
+        dup2(inRead, 0);
+    }
+    if (options.closeStdout) {
+        close(1);
+    } else if (!options.stdoutFile.empty()) {
+        const int fd = open(options.stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0) _exit(127);
+        dup2(fd, 1);
+        close(fd);
+    } else {
+        dup2(outWrite, 1);
+    }
+    dup2(errWrite, 2);
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    for (const auto& [name, value] : options.env) {
+        if (value.empty())
+            unsetenv(name.c_str());
+        else
+            setenv(name.c_str(), value.c_str(), 1);
+    }
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(path.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(path.c_str(), argv.data());
+    _exit(127);
+}
+} // namespace
+
+RunResult runProgram(const std::string& path, const std::vector<std::string>& args,
+                     const RunOptions& options) {
+    int in[2], out[2], err[2];
+    check(pipe2(in, O_CLOEXEC) == 0 && pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0,
+          "pipe");
+    const pid_t pid = fork();
+    check(pid >= 0, "fork");
+    if (pid == 0) execChild(path, args, options, in[0], out[1], err[1]);
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+
+    RunResult result;
+    size_t written = 0;
+    const std::string& input = options.stdinBytes;
+    int inFd = in[1];
+    if (!options.stdinFile.empty() || input.empty()) {
+        close(inFd);
+        inFd = -1;
+    } else {
+        fcntl(inFd, F_SETFL, O_NONBLOCK);
+    }
+    // The child may stop reading early (or never start): a broken pipe is not our failure.
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &previous);
+
+    const double deadline = now() + options.timeoutSeconds;
+    int outFd = out[0], errFd = err[0];
+    char buf[65536];
+    while (outFd >= 0 || errFd >= 0) {
+        pollfd fds[3];
+        int n = 0;
+        if (inFd >= 0) fds[n++] = {inFd, POLLOUT, 0};
+        if (outFd >= 0) fds[n++] = {outFd, POLLIN, 0};
+        if (errFd >= 0) fds[n++] = {errFd, POLLIN, 0};
+        const double left = deadline - now();
+        if (left <= 0) {
+            result.timedOut = true;
+            kill(pid, SIGKILL);
+            break;
+        }
+        const int ready = poll(fds, nfds_t(n), int(left * 1000) + 1);
+        if (ready < 0 && errno == EINTR) continue;
+        check(ready >= 0, "poll");
+        for (int i = 0; i < n; ++i) {
+            if (fds[i].revents == 0) continue;
+            if (fds[i].fd == inFd) {
+                const ssize_t w = write(inFd, input.data() + written, input.size() - written);
+                if (w > 0) written += size_t(w);
+                if (w < 0 && errno != EAGAIN) written = input.size();
+                if (written == input.size()) {
+                    close(inFd);
+                    inFd = -1;
+                }
+                continue;
+            }
+            const ssize_t r = read(fds[i].fd, buf, sizeof buf);
+            std::string& sink = fds[i].fd == outFd ? result.stdoutBytes : result.stderrText;
+            if (r > 0) {
+                sink.append(buf, size_t(r));
+            } else if (r == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                (fds[i].fd == outFd ? outFd : errFd) = -1;
+            }
+        }
+    }
+    if (inFd >= 0) close(inFd);
+    if (outFd >= 0) close(outFd);
+    if (errFd >= 0) close(errFd);
+    sigaction(SIGPIPE, &previous, nullptr);
+
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+RunResult runGridpack(const std::vector<std::string>& args, const RunOptions& options) {
+    // Hermetic: colour names come from the tests' own dictionary unless a test says otherwise.
+    RunOptions hermetic = options;
+    hermetic.env.emplace("RGBDEF", testDataPath("rgb.txt"));
+    hermetic.env.emplace("PIXMILL_CONF", "");
+    return runProgram(gridpackPath(), args, hermetic);
+}
+
+RunResult runGridpack(const std::vector<std::string>& args, const std::string& stdinBytes) {
+    RunOptions options;
+    options.stdinBytes = stdinBytes;
+    return runGridpack(args, options);
+}

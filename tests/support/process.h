@@ -1,0 +1,38 @@
+// Runs the built gridpack binary with arguments and standard input, capturing everything.
+#ifndef TESTS_SUPPORT_PROCESS_H
+#define TESTS_SUPPORT_PROCESS_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct RunResult {
+    int exitStatus = -1; // -1 when the process ended by a signal
+    int signal = 0;
+    bool timedOut = false;
+    std::string stdoutBytes;
+    std::string stderrText;
+};
+
+struct RunOptions {
+    std::string stdinBytes;
+    // Standard input from this file instead of a pipe (empty: a pipe fed with stdinBytes).
+    std::string stdinFile;
+    // Standard output to this file instead of a capturing pipe (for example /dev/full).
+    std::string stdoutFile;
+    bool closeStdout = false;
+    // Environment variables set for the child; an empty value unsets the variable.
+    std::map<std::string, std::string> env;
+    double timeoutSeconds = 60;
+};
+
+// The binary under test; its path comes from the build.
+const std::string& gridpackPath();
+
+RunResult runProgram(const std::string& path, const std::vector<std::string>& args,
+                     const RunOptions& options);
+RunResult runGridpack(const std::vector<std::string>& args, const RunOptions& options = {});
+// Shorthand: arguments and standard input bytes from a pipe.
+RunResult runGridpack(const std::vector<std::string>& args, const std::string& stdinBytes);
+
+#endif
