@@ -1,0 +1,2 @@
+// Benchmark placeholder; filled in with its module.
+int main() { return 0; }
