@@ -23,19 +23,52 @@ void pnm_readpnminit(FILE* f, int* colsP, int* rowsP, pixval* maxvalP, int* form
     }
 }
 
+// A graymap row straight into the xels, with what pgm_readpgmrow would read and refuse.
+static void readGrayXels(FILE* f, xel* xelrow, int cols, pixval maxval, int format) {
+    if (format == PLAIN_PGM) {
+        for (int col = 0; col < cols; ++col) {
+            const gray v = pm_scanuint(f);
+            pm_checksample(v, maxval);
+            xelrow[col] = xel{0, 0, v};
+        }
+        return;
+    }
+    const unsigned char* raw = pm_readrawsamples(f, pm_colcount(cols), maxval);
+    if (maxval <= 255) {
+        for (int col = 0; col < cols; ++col) xelrow[col] = xel{0, 0, raw[col]};
+    } else {
+        for (int col = 0; col < cols; ++col)
+            xelrow[col] = xel{0, 0, gray(raw[2 * col]) << 8 | raw[2 * col + 1]};
+    }
+}
+
+// A raw bitmap row straight into the xels: black 0, white maxval.
+static void readRawBitXels(FILE* f, xel* xelrow, int cols, pixval maxval) {
+    const unsigned char* bytes = pm_readrawbitrow(f, cols);
+    const int whole = cols / 8;
+    for (int i = 0; i < whole; ++i) {
+        const unsigned int byte = bytes[i];
+        xel* out = xelrow + 8 * i;
+        for (int b = 0; b < 8; ++b) out[b] = xel{0, 0, (byte << b) & 0x80 ? 0 : maxval};
+    }
+    // The padding bits of the last byte are never looked at.
+    for (int col = whole * 8; col < cols; ++col)
+        xelrow[col] = xel{0, 0, (bytes[col / 8] << (col % 8)) & 0x80 ? 0 : maxval};
+}
+
 void pnm_readpnmrow(FILE* f, xel* xelrow, int cols, pixval maxval, int format) {
     switch (PNM_FORMAT_TYPE(format)) {
     case PLAIN_PPM:
         ppm_readppmrow(f, xelrow, cols, maxval, format);
         break;
-    case PLAIN_PGM: {
-        gray* grays =
-            static_cast<gray*>(pm_scratchbuf(PM_SCRATCH_GRAY, pm_colcount(cols), sizeof(gray)));
-        pgm_readpgmrow(f, grays, cols, maxval, format);
-        for (int col = 0; col < cols; ++col) xelrow[col] = xel{0, 0, grays[col]};
+    case PLAIN_PGM:
+        readGrayXels(f, xelrow, cols, maxval, format);
         break;
-    }
     case PLAIN_PBM: {
+        if (format == RAW_PBM) {
+            readRawBitXels(f, xelrow, cols, maxval);
+            break;
+        }
         bit* bits = static_cast<bit*>(pm_scratchbuf(PM_SCRATCH_BIT, pm_colcount(cols), 1));
         pbm_readpbmrow(f, bits, cols, format);
         for (int col = 0; col < cols; ++col) xelrow[col] = xel{0, 0, bits[col] ? 0 : maxval};
