@@ -52,7 +52,7 @@ void pgm_readpgmrow(FILE* f, gray* grayrow, int cols, gray maxval, int format) {
     case RAW_PBM: {
         bit* bits = static_cast<bit*>(pm_scratchbuf(PM_SCRATCH_BIT, pm_colcount(cols), 1));
         pbm_readpbmrow(f, bits, cols, format);
-        for (int col = 0; col < cols; ++col) grayrow[col] = bits[col] ? 0 : maxval;
+        for (int col = 0; col < cols; ++col) grayrow[col] = pm_bitsample(bits[col], maxval);
         break;
     }
     default:

@@ -69,6 +69,12 @@ inline void pm_checksample(unsigned int value, unsigned int maxval) {
     if (__builtin_expect(value > maxval, 0)) pm_sampleabovemaxval(value, maxval);
 }
 
+// A bitmap pixel's sample: 0 for black (1), maxval for white (0). No branch: the bits of a
+// dithered image defeat any predictor.
+inline unsigned int pm_bitsample(unsigned int black, unsigned int maxval) {
+    return maxval & (black - 1u);
+}
+
 // A row's element count; a negative cols reads nothing, as a sample-by-sample loop would.
 inline size_t pm_colcount(int cols) { return cols > 0 ? size_t(cols) : 0; }
 

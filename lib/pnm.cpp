@@ -42,20 +42,6 @@ static void readGrayXels(FILE* f, xel* xelrow, int cols, pixval maxval, int form
     }
 }
 
-// A raw bitmap row straight into the xels: black 0, white maxval.
-static void readRawBitXels(FILE* f, xel* xelrow, int cols, pixval maxval) {
-    const unsigned char* bytes = pm_readrawbitrow(f, cols);
-    const int whole = cols / 8;
-    for (int i = 0; i < whole; ++i) {
-        const unsigned int byte = bytes[i];
-        xel* out = xelrow + 8 * i;
-        for (int b = 0; b < 8; ++b) out[b] = xel{0, 0, (byte << b) & 0x80 ? 0 : maxval};
-    }
-    // The padding bits of the last byte are never looked at.
-    for (int col = whole * 8; col < cols; ++col)
-        xelrow[col] = xel{0, 0, (bytes[col / 8] << (col % 8)) & 0x80 ? 0 : maxval};
-}
-
 void pnm_readpnmrow(FILE* f, xel* xelrow, int cols, pixval maxval, int format) {
     switch (PNM_FORMAT_TYPE(format)) {
     case PLAIN_PPM:
@@ -65,13 +51,12 @@ void pnm_readpnmrow(FILE* f, xel* xelrow, int cols, pixval maxval, int format) {
         readGrayXels(f, xelrow, cols, maxval, format);
         break;
     case PLAIN_PBM: {
-        if (format == RAW_PBM) {
-            readRawBitXels(f, xelrow, cols, maxval);
-            break;
-        }
+        // Through a bit row: unpacking a byte straight into eight 12-byte xels measured half as
+        // fast as two simple loops that the compiler turns into wide stores.
         bit* bits = static_cast<bit*>(pm_scratchbuf(PM_SCRATCH_BIT, pm_colcount(cols), 1));
         pbm_readpbmrow(f, bits, cols, format);
-        for (int col = 0; col < cols; ++col) xelrow[col] = xel{0, 0, bits[col] ? 0 : maxval};
+        for (int col = 0; col < cols; ++col)
+            xelrow[col] = xel{0, 0, pm_bitsample(bits[col], maxval)};
         break;
     }
     default:

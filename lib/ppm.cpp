@@ -81,7 +81,7 @@ void ppm_readppmrow(FILE* f, pixel* pixelrow, int cols, pixval maxval, int forma
         bit* bits = static_cast<bit*>(pm_scratchbuf(PM_SCRATCH_BIT, pm_colcount(cols), 1));
         pbm_readpbmrow(f, bits, cols, format);
         for (int col = 0; col < cols; ++col) {
-            const pixval v = bits[col] ? 0 : maxval;
+            const pixval v = pm_bitsample(bits[col], maxval);
             pixelrow[col] = pixel{v, v, v};
         }
         break;

@@ -1,5 +1,6 @@
 // Magic numbers, header integers and comments, raw bytes and samples, maxval/bit conversions.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "pmintern.h"
@@ -66,9 +67,10 @@ static void checkRawSamples(const unsigned char* buf, size_t count, unsigned int
         for (size_t i = 0;; ++i) pm_checksample(buf[i], maxval);
     }
     if (maxval >= 65535) return;
-    unsigned int most = 0;
+    // 16-bit lanes let the max vectorise.
+    uint16_t most = 0;
     for (size_t i = 0; i < count; ++i)
-        most = std::max(most, unsigned(buf[2 * i]) << 8 | buf[2 * i + 1]);
+        most = std::max(most, uint16_t(buf[2 * i] << 8 | buf[2 * i + 1]));
     if (most <= maxval) return;
     for (size_t i = 0;; ++i) pm_checksample(unsigned(buf[2 * i]) << 8 | buf[2 * i + 1], maxval);
 }
