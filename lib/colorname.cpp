@@ -1,6 +1,7 @@
 // Colour specifications and the colour-name dictionary.
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,8 +45,12 @@ long pm_rgbnorm(long rgb, long lmaxval, unsigned int nHexDigits, const char* col
     default:
         invalidSpec(colorname);
     }
-    // Rounded to nearest, halves upward, in double precision.
-    return long(double(rgb) * double(lmaxval) / double(full) + 0.5);
+    // Rounded to nearest, halves upward, in double precision; saturated so that no pair of
+    // arguments makes an undefined conversion.
+    const double scaled = double(rgb) * double(lmaxval) / double(full) + 0.5;
+    if (scaled >= 9.2e18) return LONG_MAX;
+    if (scaled <= -9.2e18) return LONG_MIN;
+    return long(scaled);
 }
 
 static pixel checkedPixel(long r, long g, long b, pixval maxval, const char* colorname) {
@@ -103,7 +108,10 @@ static pixel parseOldX11(const char* colorname, pixval maxval) {
 // A fraction becomes maxval times it in single precision, truncated: 0.5 at 255 gives 127.
 static pixval fractionToSample(float fraction, pixval maxval) {
     const float product = float(maxval) * fraction;
-    return pixval(product);
+    // A maxval above 2^24 can round up in single precision; the result still stays in range.
+    if (product >= float(maxval)) return maxval;
+    const pixval v = pixval(product);
+    return v > maxval ? maxval : v;
 }
 
 static pixel fractionsToPixel(int items, float r, float g, float b, pixval maxval,

@@ -295,3 +295,29 @@ TEST(ColorFromYCbCr, TruncatesAndClampsAtZero) {
     };
     for (const Case& c : cases) EXPECT_EQ(str(color_from_ycbcr(c.y, c.cb, c.cr)), c.want);
 }
+
+TEST_F(ColorNamesDeathTest, DefaultPlacesWhenRgbdefIsUnset) {
+    unsetenv("RGBDEF");
+    // The three traditional places, then where current systems keep the file. Whether any
+    // exists depends on the machine, so both outcomes are checked.
+    bool any = false;
+    for (const char* path :
+         {"/usr/lib/X11/rgb.txt", "/usr/openwin/lib/rgb.txt", "/usr/X11R6/lib/X11/rgb.txt",
+          "/usr/share/X11/rgb.txt", "/etc/X11/rgb.txt"})
+        if (FILE* f = std::fopen(path, "r")) {
+            any = true;
+            std::fclose(f);
+        }
+    if (any) {
+        FILE* f = pm_openColornameFile(nullptr, 1);
+        EXPECT_NE(f, nullptr);
+        std::fclose(f);
+    } else {
+        EXPECT_EXIT(pm_openColornameFile(nullptr, 1), ::testing::ExitedWithCode(1),
+                    "^prog: can't open color names dictionary file named /usr/lib/X11/rgb.txt, "
+                    "/usr/openwin/lib/rgb.txt, or /usr/X11R6/lib/X11/rgb.txt and Environment "
+                    "variable RGBDEF not set.  Set RGBDEF to the pathname of your rgb.txt file or "
+                    "don't use color names.\n$");
+        EXPECT_EQ(pm_openColornameFile(nullptr, 0), nullptr);
+    }
+}
