@@ -61,3 +61,18 @@ void pm_freearray(char** its, int rows) {
     }
     std::free(its);
 }
+
+void* pm_scratchbuf(pm_scratchslot slot, size_t count, size_t size) {
+    static void* buffers[PM_SCRATCH_SLOTS];
+    static size_t capacities[PM_SCRATCH_SLOTS];
+    size_t bytes;
+    if (!pm_mulsize(count, size, &bytes)) pm_error("out of memory allocating a row");
+    if (bytes > capacities[slot] || buffers[slot] == nullptr) {
+        // The old contents are not needed, so free + malloc rather than realloc's copy.
+        std::free(buffers[slot]);
+        buffers[slot] = std::malloc(bytes ? bytes : 1);
+        capacities[slot] = buffers[slot] ? bytes : 0;
+        if (buffers[slot] == nullptr) pm_error("out of memory allocating a row");
+    }
+    return buffers[slot];
+}

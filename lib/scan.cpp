@@ -61,6 +61,18 @@ unsigned int pgm_getrawsample(FILE* f, unsigned int maxval) {
     return unsigned(pair[0]) << 8 | pair[1];
 }
 
+const unsigned char* pm_readrawsamples(FILE* f, size_t count, unsigned int maxval) {
+    const size_t width = maxval <= 255 ? 1 : 2;
+    unsigned char* buf = static_cast<unsigned char*>(pm_scratchbuf(PM_SCRATCH_RAW, count, width));
+    // Counting whole items: a two-byte sample of which only one byte arrives is missing, as it
+    // would be for pgm_getrawsample.
+    if (std::fread(buf, width, count, f) != count) {
+        if (width == 1) pm_error("EOF / read error reading a one-byte sample");
+        pm_error("EOF /read error while reading a long sample");
+    }
+    return buf;
+}
+
 int pm_maxvaltobits(int maxval) {
     if (maxval < 2) return 1;
     if (maxval > 65535) pm_error("maxval of %d is too large!", maxval);
