@@ -3,6 +3,44 @@
 
 namespace gridpack {
 
+void buildColorLookup(const pixel palette[], unsigned int paletteSize, color_hash* colorHashP) {
+    color_hash const cht = ppm_alloccolorhash();
+    for (unsigned int i = 0; i < paletteSize; ++i) {
+        // A missing entry would silently write index -1 for that colour's pixels.
+        if (ppm_addtocolorhash(cht, &palette[i], int(i)) < 0)
+            pm_error("out of memory building the palette lookup table");
+    }
+    *colorHashP = cht;
+}
+
+void buildColorAlphaLookup(const pixel palette[], unsigned int paletteSize,
+                           const gray transValues[], unsigned int transSize, gray alphaMaxval,
+                           color_alpha_hash* colorAlphaHashP) {
+    (void)transSize, (void)alphaMaxval;
+    // The driver fills transValues with the opaque value beyond the alpha palette, so an
+    // appended background entry goes in as opaque; its colour is in no pixel anyway.
+    color_alpha_hash const table = alloccoloralphahash();
+    for (unsigned int i = 0; i < paletteSize; ++i)
+        addtocoloralphahash(table, &palette[i], &transValues[i], int(i));
+    *colorAlphaHashP = table;
+}
+
+void computeColorMapLookupTable(bool colorMapped, const pixel palette[], unsigned int paletteSize,
+                                const gray transValues[], unsigned int transSize, bool withAlpha,
+                                gray alphaMaxval, color_hash* colorHashP,
+                                color_alpha_hash* colorAlphaHashP) {
+    *colorHashP = nullptr;
+    *colorAlphaHashP = nullptr;
+    if (!colorMapped) return;
+    if (withAlpha)
+        buildColorAlphaLookup(palette, paletteSize, transValues, transSize, alphaMaxval,
+                              colorAlphaHashP);
+    else
+        buildColorLookup(palette, paletteSize, colorHashP);
+    if (verbose)
+        pm_message("PNG palette has %u entries, %u of them non-opaque", paletteSize, transSize);
+}
+
 void computePixelWidth(bool colorMapped, unsigned int paletteSize, int pnm_type, int meaningfulBits,
                        bool withAlpha, int* bitDepthP, int* pixelWidthP) {
     int bitDepth;

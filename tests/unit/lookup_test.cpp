@@ -115,3 +115,56 @@ TEST_F(LookupTest, SingleColourToPng16) {
     EXPECT_EQ(g.gray, 65535);
     EXPECT_EQ(g.red, 0);
 }
+
+TEST_F(LookupTest, NoPaletteNoLookupAndNoMessage) {
+    gridpack::verbose = 1;
+    color_hash cht = reinterpret_cast<color_hash>(1);
+    gridpack::color_alpha_hash cah = reinterpret_cast<gridpack::color_alpha_hash>(1);
+    ::testing::internal::CaptureStderr();
+    gridpack::computeColorMapLookupTable(false, nullptr, 0, nullptr, 0, false, 255, &cht, &cah);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(cht, nullptr);
+    EXPECT_EQ(cah, nullptr);
+}
+
+TEST_F(LookupTest, ColourLookupMapsEachEntryToItsIndex) {
+    const pixel palette[] = {{9, 9, 9}, {1, 2, 3}, {0, 0, 0}};
+    const gray trans[] = {0, 255, 255};
+    color_hash cht = nullptr;
+    gridpack::color_alpha_hash cah = nullptr;
+    gridpack::verbose = 1;
+    ::testing::internal::CaptureStderr();
+    gridpack::computeColorMapLookupTable(true, palette, 3, trans, 1, false, 255, &cht, &cah);
+    int depth, width;
+    gridpack::computePixelWidth(true, 3, PLAIN_PPM, 8, false, &depth, &width);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "gridpack: PNG palette has 3 entries, 1 of them non-opaque\n"
+              "gridpack: Writing 2-bit color indexes\n");
+    ASSERT_NE(cht, nullptr);
+    EXPECT_EQ(cah, nullptr);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(ppm_lookupcolor(cht, &palette[i]), i);
+    const pixel absent{1, 2, 4};
+    EXPECT_EQ(ppm_lookupcolor(cht, &absent), -1);
+    ppm_freecolorhash(cht);
+}
+
+TEST_F(LookupTest, ColourAlphaLookupKeepsOneEntryPerPair) {
+    // An alpha palette: (X, 0), (Y, 100), (Y, opaque), (X, opaque), then an appended background
+    // whose transparency slot the driver left opaque.
+    const pixel x{10, 10, 10}, y{20, 20, 20}, bg{5, 5, 5};
+    const pixel palette[] = {x, y, y, x, bg};
+    const gray trans[] = {0, 100, 255, 255, 255};
+    color_hash cht = nullptr;
+    gridpack::color_alpha_hash cah = nullptr;
+    gridpack::computeColorMapLookupTable(true, palette, 5, trans, 2, true, 255, &cht, &cah);
+    ASSERT_NE(cah, nullptr);
+    EXPECT_EQ(cht, nullptr);
+    const gray a0 = 0, a100 = 100, a255 = 255, a50 = 50;
+    EXPECT_EQ(gridpack::lookupColorAlpha(cah, &x, &a0), 0);
+    EXPECT_EQ(gridpack::lookupColorAlpha(cah, &y, &a100), 1);
+    EXPECT_EQ(gridpack::lookupColorAlpha(cah, &y, &a255), 2);
+    EXPECT_EQ(gridpack::lookupColorAlpha(cah, &x, &a255), 3);
+    EXPECT_EQ(gridpack::lookupColorAlpha(cah, &bg, &a255), 4);
+    EXPECT_EQ(gridpack::lookupColorAlpha(cah, &x, &a50), -1);
+    gridpack::freecoloralphahash(cah);
+}
