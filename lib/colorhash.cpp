@@ -72,23 +72,24 @@ struct RowSource {
     pixel* buffer;
 
     const pixel* row(int r, int cols) const {
-        (void)cols;
-        return pixels[r];
+        if (pixels != nullptr) return pixels[r];
+        ppm_readppmrow(file, buffer, cols, maxval, format);
+        return buffer;
     }
 };
 } // namespace
 
-// One pass, one hash and one chain walk per new pixel. A pixel equal to its left neighbour
-// bumps the entry that neighbour found, so runs cost a comparison each; the result and the
-// insertion order are those of hashing every pixel.
+// One pass, one hash and one chain walk per pixel. A pixel equal to the one before it bumps
+// the entry that one found, so runs cost a comparison each; the result and the insertion order
+// are those of hashing every pixel.
 static color_hash computecolorhash(const RowSource& src, int cols, int rows, int maxcolors,
                                    int* colorsP) {
     color_hash cht = ppm_alloccolorhash();
     *colorsP = 0;
     int colors = 0;
+    color_hash_entry* last = nullptr;
     for (int r = 0; r < rows; ++r) {
         const pixel* const row = src.row(r, cols);
-        color_hash_entry* last = nullptr;
         for (int c = 0; c < cols; ++c) {
             const pixel& p = row[c];
             if (last == nullptr || !PPM_EQUAL(last->color, p)) {
@@ -119,12 +120,35 @@ static color_hash computeFromMemory(pixel** pixels, int cols, int rows, int maxc
     return computecolorhash(src, cols, rows, maxcolors, colorsP);
 }
 
+static color_hash computeFromFile(FILE* f, int cols, int rows, pixval maxval, int format,
+                                  int maxcolors, int* colorsP) {
+    pixel* const buffer = static_cast<pixel*>(pm_allocrow(cols, int(sizeof(pixel))));
+    const RowSource src{nullptr, f, maxval, format, buffer};
+    color_hash cht = computecolorhash(src, cols, rows, maxcolors, colorsP);
+    pm_freerow(buffer);
+    return cht;
+}
+
 color_hash ppm_computecolorhash(pixel** pixels, int cols, int rows, int maxcolors, int* colorsP) {
     return computeFromMemory(pixels, cols, rows, maxcolors, colorsP);
 }
 
+color_hash ppm_computecolorhash2(FILE* f, int cols, int rows, pixval maxval, int format,
+                                 int maxcolors, int* colorsP) {
+    return computeFromFile(f, cols, rows, maxval, format, maxcolors, colorsP);
+}
+
 color_hist ppm_computecolorhist(pixel** pixels, int cols, int rows, int maxcolors, int* colorsP) {
     color_hash cht = computeFromMemory(pixels, cols, rows, maxcolors, colorsP);
+    if (cht == nullptr) return nullptr;
+    color_hist chv = ppm_colorhashtocolorhist(cht, maxcolors);
+    ppm_freecolorhash(cht);
+    return chv;
+}
+
+color_hist ppm_computecolorhist2(FILE* f, int cols, int rows, pixval maxval, int format,
+                                 int maxcolors, int* colorsP) {
+    color_hash cht = computeFromFile(f, cols, rows, maxval, format, maxcolors, colorsP);
     if (cht == nullptr) return nullptr;
     color_hist chv = ppm_colorhashtocolorhist(cht, maxcolors);
     ppm_freecolorhash(cht);
@@ -242,6 +266,21 @@ static pixel* collectColorRow(const RowSource& src, int cols, int rows, int maxc
 pixel* ppm_computecolorrow(pixel** pixels, int cols, int rows, int maxcolors, int* ncolorsP) {
     const RowSource src{pixels, nullptr, 0, 0, nullptr};
     return collectColorRow(src, cols, rows, maxcolors, ncolorsP);
+}
+
+pixel* ppm_mapfiletocolorrow(FILE* f, int maxcolors, int* ncolorsP, pixval* maxvalP) {
+    int cols, rows, format;
+    ppm_readppminit(f, &cols, &rows, maxvalP, &format);
+    pixel* const buffer = static_cast<pixel*>(pm_allocrow(cols, int(sizeof(pixel))));
+    const RowSource src{nullptr, f, *maxvalP, format, buffer};
+    pixel* colorrow = collectColorRow(src, cols, rows, maxcolors, ncolorsP);
+    pm_freerow(buffer);
+    return colorrow;
+}
+
+void ppm_colorrowtomapfile(FILE* f, pixel* colormap, int ncolors, pixval maxval) {
+    ppm_writeppminit(f, ncolors, 1, maxval, 1);
+    for (int i = 0; i < ncolors; ++i) ppm_writeppmrow(f, colormap + i, 1, maxval, 1);
 }
 
 static pm_pixelcmp custom_cmp = nullptr;

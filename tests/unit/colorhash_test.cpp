@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "pixmill.h"
+#include "testutil.h"
 
 namespace {
 
@@ -226,4 +227,72 @@ TEST(ColorRow, ClosestColour) {
     const pixel white{65535, 65535, 65535};
     EXPECT_EQ(ppm_findclosestcolor(wide, 2, &white), 1);
     EXPECT_EQ(ppm_findclosestcolor(wide, 0, &white), -1);
+}
+
+TEST(ColorHistFromFile, CountsAfterTheHeader) {
+    struct Case {
+        const char* what;
+        std::string image;
+    } cases[] = {
+        {"raw", pnmImage("P6", 3, 1, 255, {1, 0, 0, 0, 49, 98, 1, 0, 0})},
+        {"plain", pnmImage("P3", 3, 1, 255, {1, 0, 0, 0, 49, 98, 1, 0, 0})},
+    };
+    for (const Case& c : cases) {
+        FILE* f = tmpFileWith(c.image);
+        int cols, rows, format;
+        pixval maxval;
+        ppm_readppminit(f, &cols, &rows, &maxval, &format);
+        int colors = 0;
+        color_hist chv = ppm_computecolorhist2(f, cols, rows, maxval, format, 256, &colors);
+        ASSERT_NE(chv, nullptr) << c.what;
+        ASSERT_EQ(colors, 2) << c.what;
+        EXPECT_TRUE(same(chv[0].color, B)) << c.what;
+        EXPECT_EQ(chv[0].value, 1) << c.what;
+        EXPECT_TRUE(same(chv[1].color, A)) << c.what;
+        EXPECT_EQ(chv[1].value, 2) << c.what;
+        ppm_freecolorhist(chv);
+        std::fclose(f);
+    }
+}
+
+TEST(ColorHistFromFile, GraymapGivesGrayColours) {
+    FILE* f = tmpFileWith(pnmImage("P5", 2, 2, 1000, {7, 7, 1000, 7}));
+    int cols, rows, format;
+    pixval maxval;
+    ppm_readppminit(f, &cols, &rows, &maxval, &format);
+    int colors = 0;
+    color_hash cht = ppm_computecolorhash2(f, cols, rows, maxval, format, 0, &colors);
+    EXPECT_EQ(colors, 2);
+    const pixel seven{7, 7, 7}, top{1000, 1000, 1000};
+    EXPECT_EQ(ppm_lookupcolor(cht, &seven), 3);
+    EXPECT_EQ(ppm_lookupcolor(cht, &top), 1);
+    ppm_freecolorhash(cht);
+    std::fclose(f);
+}
+
+TEST(ColorRowFile, MapFileRoundTrip) {
+    FILE* f = tmpFileWith(pnmImage("P6", 2, 2, 300, {9, 8, 7, 9, 8, 7, 1, 2, 3, 300, 0, 0}));
+    int n = 0;
+    pixval maxval = 0;
+    pixel* row = ppm_mapfiletocolorrow(f, 3, &n, &maxval);
+    std::fclose(f);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(maxval, 300u);
+    ASSERT_EQ(n, 3);
+    EXPECT_TRUE(same(row[0], pixel{9, 8, 7}));
+    EXPECT_TRUE(same(row[2], pixel{300, 0, 0}));
+
+    FILE* out = std::tmpfile();
+    ppm_colorrowtomapfile(out, row, n, maxval);
+    std::rewind(out);
+    char text[64] = {};
+    EXPECT_EQ(std::fread(text, 1, sizeof text - 1, out), 31u);
+    EXPECT_STREQ(text, "P3\n3 1\n300\n9 8 7\n1 2 3\n300 0 0\n");
+    std::fclose(out);
+    pm_freerow(row);
+
+    f = tmpFileWith(pnmImage("P3", 3, 1, 255, {1, 1, 1, 2, 2, 2, 3, 3, 3}));
+    EXPECT_EQ(ppm_mapfiletocolorrow(f, 2, &n, &maxval), nullptr);
+    EXPECT_EQ(n, -1);
+    std::fclose(f);
 }

@@ -1,0 +1,323 @@
+// Colour specifications, the colour-name dictionary and the reverse lookup.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "pixmill.h"
+#include "testutil.h"
+
+namespace {
+
+// Every test points RGBDEF at a dictionary of its own (or at a missing file) and puts the
+// variable back afterwards.
+class ColorNames : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pm_progname = "prog";
+        pm_setMessage(1, nullptr);
+        const char* old = std::getenv("RGBDEF");
+        hadRgbdef = old != nullptr;
+        if (hadRgbdef) oldRgbdef = old;
+        useDictionary("! test dictionary\n"
+                      "255 255 255\t\twhite\n"
+                      "255   0   0\t\tred\n"
+                      "119 136 153\t\tLight Slate Gray\n"
+                      "128 128 128\t\tgray\n"
+                      "128 128 128\t\tgrey\n"
+                      " 10  20  30\t\tTest Navy\n"
+                      "  1   1   0\t\tnearly black\n"
+                      "  0   0   2\t\tnearly blue\n"
+                      "300  -5 128\t\tout of range\n"
+                      "  0 255   0\t\tRED\n");
+    }
+    void TearDown() override {
+        if (hadRgbdef)
+            setenv("RGBDEF", oldRgbdef.c_str(), 1);
+        else
+            unsetenv("RGBDEF");
+    }
+    void useDictionary(const std::string& text) {
+        setenv("RGBDEF", dir.write("rgb.txt", text).c_str(), 1);
+    }
+    void useMissingDictionary() { setenv("RGBDEF", (dir.path() + "/absent.txt").c_str(), 1); }
+
+    TempDir dir;
+    bool hadRgbdef = false;
+    std::string oldRgbdef;
+};
+
+using ColorNamesDeathTest = ColorNames;
+
+std::string str(const pixel& p) {
+    return std::to_string(p.r) + "," + std::to_string(p.g) + "," + std::to_string(p.b);
+}
+
+} // namespace
+
+TEST_F(ColorNames, EveryFormWithItsScaling) {
+    struct Case {
+        const char* spec;
+        pixval maxval;
+        const char* want;
+    } cases[] = {
+        {"rgb:8/80/800", 255, "136,128,128"},
+        {"rgb:f/ff/fff", 65535, "65535,65535,65535"},
+        {"rgb:ffff/0/0001", 255, "255,0,0"},
+        {"rgb:ffff/0/1", 255, "255,0,17"},
+        {"rgb:8/8/8", 100, "53,53,53"},
+        {"rgb:0/00/000", 255, "0,0,0"},
+        {"#123", 255, "17,34,51"},
+        {"#ABC", 255, "170,187,204"},
+        {"#fff", 65535, "65535,65535,65535"},
+        {"#80ff00", 255, "128,255,0"},
+        {"#fffffffff", 255, "255,255,255"},
+        {"#800080008000", 255, "128,128,128"},
+        {"rgbi:0.5/0.5/0.5", 255, "127,127,127"},
+        {"rgbi:1/0/0", 65535, "65535,0,0"},
+        {"rgbi:0/1/0.25", 255, "0,255,63"},
+        {"rgbi:1/0/0 and more", 255, "255,0,0"},
+        {"1,0,0", 1000, "1000,0,0"},
+        {".5,.5,.5", 255, "127,127,127"},
+        {"0, 0.5, 1", 255, "0,127,255"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(str(ppm_parsecolor(c.spec, c.maxval)), c.want) << c.spec;
+}
+
+TEST_F(ColorNamesDeathTest, InvalidSpecifications) {
+    const char* invalid[] = {"#",
+                             "#1234",
+                             "#12345",
+                             "#12g",
+                             "#\xc3\xa9\xc3\xa9\xc3\xa9",
+                             "rgb:1/2",
+                             "rgb:1//3",
+                             "rgb:1/2/",
+                             "rgb:1/2/3/",
+                             "rgb:x/0/0",
+                             "rgb:12345/0/0",
+                             "1,2",
+                             "rgbi:0.5/0.5"};
+    for (const char* spec : invalid) {
+        const std::string quoted =
+            std::string("^prog: invalid color specifier - \"") + spec + "\"\n$";
+        EXPECT_EXIT(ppm_parsecolor(spec, 255), ::testing::ExitedWithCode(1), quoted) << spec;
+    }
+    EXPECT_EXIT(pm_rgbnorm(1, 255, 5, "the spec"), ::testing::ExitedWithCode(1),
+                "invalid color specifier - \"the spec\"");
+}
+
+TEST_F(ColorNamesDeathTest, FractionsOutOfRange) {
+    for (const char* spec : {"rgbi:1.5/0/0", "rgbi:0/-0.1/0", "rgbi:nan/0/0", "255,0,0"}) {
+        EXPECT_EXIT(ppm_parsecolor(spec, 255), ::testing::ExitedWithCode(1),
+                    std::string("invalid color specifier - \"") + spec +
+                        "\" - values must be between 0.0 and 1.0\n$")
+            << spec;
+    }
+}
+
+TEST_F(ColorNamesDeathTest, PrefixesAreCaseSensitiveAndSignsMakeNames) {
+    EXPECT_EXIT(ppm_parsecolor("RGB:ff/00/00", 255), ::testing::ExitedWithCode(1),
+                "^prog: unknown color - \"RGB:ff/00/00\"\n$");
+    EXPECT_EXIT(ppm_parsecolor("-1,0,0", 255), ::testing::ExitedWithCode(1),
+                "unknown color - \"-1,0,0\"");
+}
+
+TEST_F(ColorNames, NamesMatchCanonically) {
+    EXPECT_EQ(str(ppm_parsecolor("lightslategray", 255)), "119,136,153");
+    EXPECT_EQ(str(ppm_parsecolor("  LIGHT\tslate GrAy ", 255)), "119,136,153");
+    EXPECT_EQ(str(ppm_parsecolor("testnavy", 255)), "10,20,30");
+    // "red" and "RED" are one name; the first entry wins.
+    EXPECT_EQ(str(ppm_parsecolor("Red", 255)), "255,0,0");
+}
+
+TEST_F(ColorNames, NameValuesScaleByIntegerDivision) {
+    EXPECT_EQ(str(ppm_parsecolor("gray", 255)), "128,128,128");
+    EXPECT_EQ(str(ppm_parsecolor("gray", 65535)), "32896,32896,32896");
+    EXPECT_EQ(str(ppm_parsecolor("gray", 100)), "50,50,50");
+    EXPECT_EQ(str(ppm_parsecolor("nearly black", 100)), "0,0,0");
+    // Values outside 0..255 are clamped, so no sample exceeds maxval.
+    EXPECT_EQ(str(ppm_parsecolor("out of range", 255)), "255,0,128");
+    EXPECT_EQ(str(ppm_parsecolor("out of range", 65535)), "65535,0,32896");
+}
+
+TEST_F(ColorNamesDeathTest, MissingDictionaries) {
+    useMissingDictionary();
+    const std::string path = dir.path() + "/absent.txt";
+    EXPECT_EXIT(ppm_parsecolor("white", 255), ::testing::ExitedWithCode(1),
+                "^prog: Can't open the color names dictionary file named " + path +
+                    ", per the RGBDEF environment variable.  errno = 2 \\(No such file or "
+                    "directory\\)\n$");
+    EXPECT_EQ(pm_openColornameFile(nullptr, 0), nullptr);
+    EXPECT_EQ(pm_openColornameFile(path.c_str(), 0), nullptr);
+    EXPECT_EXIT(pm_openColornameFile(path.c_str(), 1), ::testing::ExitedWithCode(1),
+                "^prog: Can't open the color names dictionary file '" + path +
+                    "'.  errno = 2 \\(No such file or directory\\)\n$");
+}
+
+TEST_F(ColorNamesDeathTest, UnknownName) {
+    EXPECT_EXIT(ppm_parsecolor("Mauve Taupe", 255), ::testing::ExitedWithCode(1),
+                "^prog: unknown color - \"Mauve Taupe\"\n$");
+}
+
+TEST_F(ColorNames, ReaderSkipsCommentsAndReportsBadLines) {
+    // A 199-character piece: "1 2 3 " and 193 x; the rest of the line is read as its own line.
+    const std::string longName(193, 'x');
+    FILE* f = tmpFileWith("# comment\n"
+                          "\n"
+                          "1 2 3 " +
+                          longName +
+                          "4 5 6 tail\n"
+                          "garbage here\n"
+                          "7 8\n"
+                          "! another comment\n"
+                          "-1 256 9 \t odd  values \n");
+    EXPECT_EQ(pm_openColornameFile(nullptr, 1) != nullptr, true);
+    colorfile_entry e = pm_colorget(f);
+    ASSERT_NE(e.colorname, nullptr);
+    EXPECT_EQ(e.r, 1);
+    EXPECT_EQ(std::string(e.colorname), longName);
+    e = pm_colorget(f);
+    ASSERT_NE(e.colorname, nullptr);
+    EXPECT_EQ(e.b, 6);
+    EXPECT_STREQ(e.colorname, "tail");
+
+    ::testing::internal::CaptureStderr();
+    e = pm_colorget(f);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "prog: can't parse color names dictionary Line 5:  'garbage here'\n"
+              "prog: can't parse color names dictionary Line 6:  '7 8'\n");
+    ASSERT_NE(e.colorname, nullptr);
+    EXPECT_EQ(e.r, -1);
+    EXPECT_EQ(e.g, 256);
+    EXPECT_STREQ(e.colorname, "odd  values ");
+    EXPECT_EQ(pm_colorget(f).colorname, nullptr);
+    std::fclose(f);
+}
+
+TEST_F(ColorNames, CanonicalForm) {
+    char text[] = " Light\tSLATE\n\v\f\rGray9 ";
+    pm_canonstr(text);
+    EXPECT_STREQ(text, "lightslategray9");
+}
+
+TEST_F(ColorNames, ReverseLookup) {
+    const pixel navy{10, 20, 30};
+    EXPECT_STREQ(ppm_colorname(&navy, 255, 1), "Test Navy");
+    EXPECT_STREQ(ppm_colorname(&navy, 255, 0), "Test Navy");
+    const pixel nearNavy{11, 20, 30};
+    EXPECT_STREQ(ppm_colorname(&nearNavy, 255, 1), "#0b141e");
+    EXPECT_STREQ(ppm_colorname(&nearNavy, 255, 0), "Test Navy");
+    // (0,0,0) is 2 from "nearly black" and from "nearly blue"; the first stays.
+    const pixel black{0, 0, 0};
+    EXPECT_STREQ(ppm_colorname(&black, 255, 0), "nearly black");
+    // Scaled to 255 by truncating division: 2570/65535*255 = 10, 50/100*255 = 127.
+    const pixel deep{2570, 5140, 7710};
+    EXPECT_STREQ(ppm_colorname(&deep, 65535, 1), "Test Navy");
+    const pixel half{50, 50, 50};
+    EXPECT_STREQ(ppm_colorname(&half, 100, 1), "#7f7f7f");
+    EXPECT_STREQ(ppm_colorname(&half, 100, 0), "gray");
+}
+
+TEST_F(ColorNamesDeathTest, ReverseLookupWithoutDictionary) {
+    useMissingDictionary();
+    const pixel p{1, 2, 254};
+    EXPECT_STREQ(ppm_colorname(&p, 255, 1), "#0102fe");
+    EXPECT_EXIT(ppm_colorname(&p, 255, 0), ::testing::ExitedWithCode(1),
+                "per the RGBDEF environment variable");
+}
+
+TEST_F(ColorNames, LoadKeepsFirstNameOfAColour) {
+    color_hash cht = nullptr;
+    const char** names = nullptr;
+    ppm_readcolornamefile(nullptr, 1, &cht, &names);
+    const pixel mid{128, 128, 128}, clamped{255, 0, 128}, green{0, 255, 0};
+    EXPECT_EQ(ppm_lookupcolor(cht, &mid), 3);
+    EXPECT_STREQ(names[3], "gray");
+    EXPECT_STREQ(names[4], "Test Navy");
+    EXPECT_EQ(ppm_lookupcolor(cht, &clamped), 7);
+    EXPECT_EQ(ppm_lookupcolor(cht, &green), 8);
+    EXPECT_STREQ(names[8], "RED");
+    EXPECT_EQ(names[9], nullptr);
+    EXPECT_EQ(names[999], nullptr);
+    ppm_freecolornames(names);
+    ppm_freecolorhash(cht);
+
+    useMissingDictionary();
+    ppm_readcolornamefile(nullptr, 0, &cht, &names);
+    EXPECT_EQ(names[0], nullptr);
+    EXPECT_EQ(ppm_lookupcolor(cht, &mid), -1);
+    ppm_freecolornames(names);
+    ppm_freecolorhash(cht);
+}
+
+namespace {
+std::string dictionaryOf(int distinct) {
+    std::string text;
+    for (int i = 0; i < distinct; ++i)
+        text += std::to_string(i % 256) + " " + std::to_string(i / 256) + " 0 c" +
+                std::to_string(i) + "\n";
+    return text;
+}
+} // namespace
+
+TEST_F(ColorNamesDeathTest, LoadLimitOf1000) {
+    const std::string thousand = dictionaryOf(1000);
+    const std::string path = dir.write("big.txt", thousand);
+    color_hash cht = nullptr;
+    const char** names = nullptr;
+    ppm_readcolornamefile(path.c_str(), 1, &cht, &names);
+    EXPECT_STREQ(names[999], "c999");
+    ppm_freecolornames(names);
+    ppm_freecolorhash(cht);
+
+    // Any line after the thousandth colour stops the load, even a repeated colour.
+    for (const char* extra : {"1 9 0 new\n", "0 0 0 repeat\n"}) {
+        const std::string more = dir.write("more.txt", thousand + extra);
+        EXPECT_EXIT(ppm_readcolornamefile(more.c_str(), 1, &cht, &names),
+                    ::testing::ExitedWithCode(1),
+                    "^prog: Too many colors in colorname dictionary.  Max allowed is 1000\n$");
+    }
+}
+
+TEST(ColorFromYCbCr, TruncatesAndClampsAtZero) {
+    struct Case {
+        unsigned y;
+        int cb, cr;
+        const char* want;
+    } cases[] = {
+        {100, 0, 0, "100,100,100"},
+        // 100 + 28.044; 100 - 14.29 - 3.456; 100 + 17.71.
+        {100, 10, 20, "128,82,117"},
+        // -140.22 and -177.1 become 0; 71.45 + 34.56.
+        {0, -100, -100, "0,106,0"},
+        {0, 0, 100, "140,0,0"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(str(color_from_ycbcr(c.y, c.cb, c.cr)), c.want);
+}
+
+TEST_F(ColorNamesDeathTest, DefaultPlacesWhenRgbdefIsUnset) {
+    unsetenv("RGBDEF");
+    // The three traditional places, then where current systems keep the file. Whether any
+    // exists depends on the machine, so both outcomes are checked.
+    bool any = false;
+    for (const char* path :
+         {"/usr/lib/X11/rgb.txt", "/usr/openwin/lib/rgb.txt", "/usr/X11R6/lib/X11/rgb.txt",
+          "/usr/share/X11/rgb.txt", "/etc/X11/rgb.txt"})
+        if (FILE* f = std::fopen(path, "r")) {
+            any = true;
+            std::fclose(f);
+        }
+    if (any) {
+        FILE* f = pm_openColornameFile(nullptr, 1);
+        EXPECT_NE(f, nullptr);
+        std::fclose(f);
+    } else {
+        EXPECT_EXIT(pm_openColornameFile(nullptr, 1), ::testing::ExitedWithCode(1),
+                    "^prog: can't open color names dictionary file named /usr/lib/X11/rgb.txt, "
+                    "/usr/openwin/lib/rgb.txt, or /usr/X11R6/lib/X11/rgb.txt and Environment "
+                    "variable RGBDEF not set.  Set RGBDEF to the pathname of your rgb.txt file or "
+                    "don't use color names.\n$");
+        EXPECT_EQ(pm_openColornameFile(nullptr, 0), nullptr);
+    }
+}
