@@ -33,7 +33,10 @@ void pgm_readpgminit(FILE* f, int* colsP, int* rowsP, gray* maxvalP, int* format
 void pgm_readpgmrow(FILE* f, gray* grayrow, int cols, gray maxval, int format) {
     switch (format) {
     case PLAIN_PGM:
-        for (int col = 0; col < cols; ++col) grayrow[col] = pm_getuint(f);
+        for (int col = 0; col < cols; ++col) {
+            grayrow[col] = pm_scanuint(f);
+            pm_checksample(grayrow[col], maxval);
+        }
         break;
     case RAW_PGM: {
         const unsigned char* raw = pm_readrawsamples(f, pm_colcount(cols), maxval);
@@ -49,7 +52,7 @@ void pgm_readpgmrow(FILE* f, gray* grayrow, int cols, gray maxval, int format) {
     case RAW_PBM: {
         bit* bits = static_cast<bit*>(pm_scratchbuf(PM_SCRATCH_BIT, pm_colcount(cols), 1));
         pbm_readpbmrow(f, bits, cols, format);
-        for (int col = 0; col < cols; ++col) grayrow[col] = bits[col] ? 0 : maxval;
+        for (int col = 0; col < cols; ++col) grayrow[col] = pm_bitsample(bits[col], maxval);
         break;
     }
     default:

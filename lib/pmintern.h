@@ -24,6 +24,57 @@ struct pm_fatal : std::runtime_error {
 };
 #endif
 
+// ---- Plain-text scanning ----
+// The rare ends of the scanners, kept out of line so that the hot loops stay small.
+[[noreturn]] void pm_eofreadingbyte();
+[[noreturn]] void pm_junkwhereuint();
+[[noreturn]] void pm_uinttoolarge();
+// Consumes a comment after its '#', through its line end, and returns that line end.
+int pm_skipcomment(FILE* f);
+
+// pm_getuint's rules on the stream buffer without a call per character: the four white-space
+// characters and comments before the number; a comment right after a digit ends the number;
+// the character that ends the number is consumed; a number that meets end of file fails.
+inline unsigned int pm_scanuint(FILE* f) {
+    int c;
+    for (;;) {
+        c = getc_unlocked(f);
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+        if (c != '#') break;
+        pm_skipcomment(f); // a comment reads as its line end, which is white space
+    }
+    unsigned int v = unsigned(c - '0');
+    if (v > 9) {
+        if (c == EOF) pm_eofreadingbyte();
+        pm_junkwhereuint(); // bytes of 128 and above included
+    }
+    for (;;) {
+        c = getc_unlocked(f);
+        const unsigned int d = unsigned(c - '0');
+        if (d > 9) break;
+        // Against 214748364 (not INT_MAX) with the digit added: 2147483640 is the largest value.
+        if (v > 214748364u - d) pm_uinttoolarge();
+        v = v * 10 + d;
+    }
+    if (c == EOF) pm_eofreadingbyte();
+    if (c == '#') pm_skipcomment(f);
+    return v;
+}
+
+// ---- Samples above maxval ----
+// A sample above the image's maxval would come out as corrupted data later, so the row readers
+// refuse it.
+[[noreturn]] void pm_sampleabovemaxval(unsigned int value, unsigned int maxval);
+inline void pm_checksample(unsigned int value, unsigned int maxval) {
+    if (__builtin_expect(value > maxval, 0)) pm_sampleabovemaxval(value, maxval);
+}
+
+// A bitmap pixel's sample: 0 for black (1), maxval for white (0). No branch: the bits of a
+// dithered image defeat any predictor.
+inline unsigned int pm_bitsample(unsigned int black, unsigned int maxval) {
+    return maxval & (black - 1u);
+}
+
 // A row's element count; a negative cols reads nothing, as a sample-by-sample loop would.
 inline size_t pm_colcount(int cols) { return cols > 0 ? size_t(cols) : 0; }
 
@@ -38,7 +89,8 @@ void* pm_scratchbuf(pm_scratchslot slot, size_t count, size_t size);
 
 // ---- Raw raster rows in one read ----
 // count samples of one byte (maxval <= 255) or two bytes, high first, in the raw buffer. A short
-// read stops with the message the one- or two-byte sample reader would have given.
+// read stops with the message the one- or two-byte sample reader would have given; after the
+// read, the first sample above maxval in row order, if any, stops the program.
 const unsigned char* pm_readrawsamples(FILE* f, size_t count, unsigned int maxval);
 // The ceil(cols / 8) bytes of a raw bitmap row in the raw buffer; a short read stops with the
 // one-byte sample message.

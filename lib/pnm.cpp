@@ -23,22 +23,40 @@ void pnm_readpnminit(FILE* f, int* colsP, int* rowsP, pixval* maxvalP, int* form
     }
 }
 
+// A graymap row straight into the xels, with what pgm_readpgmrow would read and refuse.
+static void readGrayXels(FILE* f, xel* xelrow, int cols, pixval maxval, int format) {
+    if (format == PLAIN_PGM) {
+        for (int col = 0; col < cols; ++col) {
+            const gray v = pm_scanuint(f);
+            pm_checksample(v, maxval);
+            xelrow[col] = xel{0, 0, v};
+        }
+        return;
+    }
+    const unsigned char* raw = pm_readrawsamples(f, pm_colcount(cols), maxval);
+    if (maxval <= 255) {
+        for (int col = 0; col < cols; ++col) xelrow[col] = xel{0, 0, raw[col]};
+    } else {
+        for (int col = 0; col < cols; ++col)
+            xelrow[col] = xel{0, 0, gray(raw[2 * col]) << 8 | raw[2 * col + 1]};
+    }
+}
+
 void pnm_readpnmrow(FILE* f, xel* xelrow, int cols, pixval maxval, int format) {
     switch (PNM_FORMAT_TYPE(format)) {
     case PLAIN_PPM:
         ppm_readppmrow(f, xelrow, cols, maxval, format);
         break;
-    case PLAIN_PGM: {
-        gray* grays =
-            static_cast<gray*>(pm_scratchbuf(PM_SCRATCH_GRAY, pm_colcount(cols), sizeof(gray)));
-        pgm_readpgmrow(f, grays, cols, maxval, format);
-        for (int col = 0; col < cols; ++col) xelrow[col] = xel{0, 0, grays[col]};
+    case PLAIN_PGM:
+        readGrayXels(f, xelrow, cols, maxval, format);
         break;
-    }
     case PLAIN_PBM: {
+        // Through a bit row: unpacking a byte straight into eight 12-byte xels measured half as
+        // fast as two simple loops that the compiler turns into wide stores.
         bit* bits = static_cast<bit*>(pm_scratchbuf(PM_SCRATCH_BIT, pm_colcount(cols), 1));
         pbm_readpbmrow(f, bits, cols, format);
-        for (int col = 0; col < cols; ++col) xelrow[col] = xel{0, 0, bits[col] ? 0 : maxval};
+        for (int col = 0; col < cols; ++col)
+            xelrow[col] = xel{0, 0, pm_bitsample(bits[col], maxval)};
         break;
     }
     default:

@@ -38,10 +38,15 @@ void ppm_readppmrow(FILE* f, pixel* pixelrow, int cols, pixval maxval, int forma
     switch (format) {
     case PLAIN_PPM:
         for (int col = 0; col < cols; ++col) {
-            // Separate statements: the order red, green, blue is the order in the file.
-            pixelrow[col].r = pm_getuint(f);
-            pixelrow[col].g = pm_getuint(f);
-            pixelrow[col].b = pm_getuint(f);
+            // Separate statements: the order red, green, blue is the order in the file, and a
+            // sample above maxval is reported as it is met.
+            pixel& p = pixelrow[col];
+            p.r = pm_scanuint(f);
+            pm_checksample(p.r, maxval);
+            p.g = pm_scanuint(f);
+            pm_checksample(p.g, maxval);
+            p.b = pm_scanuint(f);
+            pm_checksample(p.b, maxval);
         }
         break;
     case RAW_PPM: {
@@ -76,7 +81,7 @@ void ppm_readppmrow(FILE* f, pixel* pixelrow, int cols, pixval maxval, int forma
         bit* bits = static_cast<bit*>(pm_scratchbuf(PM_SCRATCH_BIT, pm_colcount(cols), 1));
         pbm_readpbmrow(f, bits, cols, format);
         for (int col = 0; col < cols; ++col) {
-            const pixval v = bits[col] ? 0 : maxval;
+            const pixval v = pm_bitsample(bits[col], maxval);
             pixelrow[col] = pixel{v, v, v};
         }
         break;

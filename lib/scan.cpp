@@ -1,4 +1,6 @@
 // Magic numbers, header integers and comments, raw bytes and samples, maxval/bit conversions.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "pmintern.h"
@@ -13,40 +15,30 @@ int pm_readmagicnumber(FILE* f) {
     return first * 256 + second;
 }
 
+void pm_eofreadingbyte() { pm_error("EOF / read error reading a byte"); }
+
+void pm_junkwhereuint() { pm_error("junk in file where an unsigned integer should be"); }
+
+void pm_uinttoolarge() {
+    pm_error("ASCII decimal integer in file is too large to be processed.  ");
+}
+
+int pm_skipcomment(FILE* f) {
+    int c;
+    do {
+        c = getc_unlocked(f);
+        if (c == EOF) pm_eofreadingbyte();
+    } while (c != '\n' && c != '\r');
+    return c;
+}
+
 char pm_getc(FILE* f) {
-    int c = getc_unlocked(f);
-    if (c == EOF) pm_error("EOF / read error reading a byte");
-    if (c == '#') {
-        do {
-            c = getc_unlocked(f);
-            if (c == EOF) pm_error("EOF / read error reading a byte");
-        } while (c != '\n' && c != '\r');
-    }
-    return char(c);
+    const int c = getc_unlocked(f);
+    if (c == EOF) pm_eofreadingbyte();
+    return char(c == '#' ? pm_skipcomment(f) : c);
 }
 
-static bool isHeaderSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-static bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-unsigned int pm_getuint(FILE* f) {
-    char c;
-    do {
-        c = pm_getc(f);
-    } while (isHeaderSpace(c));
-    if (!isDigit(c)) pm_error("junk in file where an unsigned integer should be");
-
-    unsigned int v = 0;
-    do {
-        const unsigned int d = unsigned(c - '0');
-        // The limit is 214748364 against the value so far plus the digit, not INT_MAX: the
-        // largest value returned is 2147483640.
-        if (v > 214748364u - d)
-            pm_error("ASCII decimal integer in file is too large to be processed.  ");
-        v = v * 10 + d;
-        c = pm_getc(f);
-    } while (isDigit(c));
-    return v;
-}
+unsigned int pm_getuint(FILE* f) { return pm_scanuint(f); }
 
 unsigned char pm_getrawbyte(FILE* f) {
     const int c = getc_unlocked(f);
@@ -61,6 +53,28 @@ unsigned int pgm_getrawsample(FILE* f, unsigned int maxval) {
     return unsigned(pair[0]) << 8 | pair[1];
 }
 
+void pm_sampleabovemaxval(unsigned int value, unsigned int maxval) {
+    pm_error("sample value %u is greater than maxval %u", value, maxval);
+}
+
+// The check runs over the whole row first (a max, which vectorises) and looks for the culprit
+// only when it fails. It cannot fail at the full maxval of the width, so it is skipped there.
+static void checkRawSamples(const unsigned char* buf, size_t count, unsigned int maxval) {
+    if (maxval <= 255) {
+        if (maxval == 255) return;
+        const unsigned char most = count ? *std::max_element(buf, buf + count) : 0;
+        if (most <= maxval) return;
+        for (size_t i = 0;; ++i) pm_checksample(buf[i], maxval);
+    }
+    if (maxval >= 65535) return;
+    // 16-bit lanes let the max vectorise.
+    uint16_t most = 0;
+    for (size_t i = 0; i < count; ++i)
+        most = std::max(most, uint16_t(buf[2 * i] << 8 | buf[2 * i + 1]));
+    if (most <= maxval) return;
+    for (size_t i = 0;; ++i) pm_checksample(unsigned(buf[2 * i]) << 8 | buf[2 * i + 1], maxval);
+}
+
 const unsigned char* pm_readrawsamples(FILE* f, size_t count, unsigned int maxval) {
     const size_t width = maxval <= 255 ? 1 : 2;
     unsigned char* buf = static_cast<unsigned char*>(pm_scratchbuf(PM_SCRATCH_RAW, count, width));
@@ -70,6 +84,7 @@ const unsigned char* pm_readrawsamples(FILE* f, size_t count, unsigned int maxva
         if (width == 1) pm_error("EOF / read error reading a one-byte sample");
         pm_error("EOF /read error while reading a long sample");
     }
+    checkRawSamples(buf, count, maxval);
     return buf;
 }
 

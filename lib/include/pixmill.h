@@ -177,6 +177,8 @@ void ppm_readppminit(FILE* f, int* colsP, int* rowsP, pixval* maxvalP, int* form
 void pbm_readpbmrow(FILE* f, bit* bitrow, int cols, int format);
 // Eight pixels per byte, column c in bit 7 - c % 8 of byte c / 8.
 void pbm_readpbmrow_packed(FILE* f, unsigned char* packedBits, int cols, int format);
+// The gray and pixel row readers (and so every reader built on them) stop at a sample above
+// maxval; pm_getuint and pgm_getrawsample never compare.
 void pgm_readpgmrow(FILE* f, gray* grayrow, int cols, gray maxval, int format);
 void ppm_readppmrow(FILE* f, pixel* pixelrow, int cols, pixval maxval, int format);
 
