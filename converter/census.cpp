@@ -5,6 +5,37 @@
 
 namespace gridpack {
 
+namespace {
+// The census cache: the image is counted at most once between two freeChv calls, however many
+// parts ask. A census that overflowed stays cached too (as no histogram).
+bool getChv_computed = false;
+color_hist getChv_chv = nullptr;
+int getChv_colors = 0;
+} // namespace
+
+void getChv(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval maxval, int format,
+            int maxColors, color_hist* chvP, int* colorsP) {
+    // Every caller asks for the PNG palette limit; the census is always taken with it.
+    (void)maxColors;
+    if (!getChv_computed) {
+        if (verbose) pm_message("Finding colors in input image...");
+        pm_seek2(ifP, &rasterPos, sizeof rasterPos);
+        getChv_chv = ppm_computecolorhist2(ifP, cols, rows, maxval, format, int(MAXPALETTEENTRIES),
+                                           &getChv_colors);
+        // Printed without -verbose too (only -quiet silences it), once per count taken.
+        if (getChv_chv) pm_message("%d colors found", getChv_colors);
+        getChv_computed = true;
+    }
+    *chvP = getChv_chv;
+    *colorsP = getChv_colors;
+}
+
+void freeChv() {
+    if (getChv_computed && getChv_chv) ppm_freecolorhist(getChv_chv);
+    getChv_chv = nullptr;
+    getChv_computed = false;
+}
+
 color_alpha_hash alloccoloralphahash() {
     void* heads;
     mallocProduct(&heads, HASH_SIZE, sizeof(color_alpha_entry*));
