@@ -1,1 +1,103 @@
-// placeholder
+// How many rightmost bits of the samples carry information.
+//
+// A sample widened by repeating a narrower value (0xABAB from 0xAB, 0x77 from 0x7) can be
+// written with the narrower width. The tests are applied to samples at the input's own scale,
+// never rescaled: once a level has passed, the next one can pass only if every sample is 0.
+#include "gridpack.h"
+
+namespace gridpack {
+
+namespace {
+
+// A value v passes a level when v == (v & mask) * factor.
+struct Level {
+    pixval mask;
+    pixval factor;
+};
+
+constexpr Level level16to8{255, 257};
+constexpr Level level8to4{15, 17};
+constexpr Level level4to2{3, 5};
+constexpr Level level2to1{1, 3};
+
+inline bool repeats(pixval v, Level level) { return v == (v & level.mask) * level.factor; }
+
+// True when every sample the test looks at passes; reading stops at the first that fails.
+// Gray xels carry their value in b; colour xels are tested r, g, b in that order.
+bool allSamplesRepeat(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval maxval,
+                      int format, xel* xelrow, bool allThree, Level level) {
+    pm_seek2(ifP, &rasterPos, sizeof rasterPos);
+    for (int row = 0; row < rows; ++row) {
+        pnm_readpnmrow(ifP, xelrow, cols, maxval, format);
+        if (allThree) {
+            for (int col = 0; col < cols; ++col) {
+                const xel& x = xelrow[col];
+                if (!repeats(x.r, level) || !repeats(x.g, level) || !repeats(x.b, level))
+                    return false;
+            }
+        } else {
+            for (int col = 0; col < cols; ++col)
+                if (!repeats(xelrow[col].b, level)) return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+void meaningful_bits_pgm(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval maxval,
+                         int format, int* meaningfulBitsP) {
+    xel* const xelrow = static_cast<xel*>(pm_allocrow(cols, sizeof(xel)));
+    int bits = pm_maxvaltobits(int(maxval));
+
+    // Each level is tried when the maxval is exactly its width's, or when the count has come
+    // down to that width, whether by the level above or from the start (maxval 200 counts 8).
+    if (maxval == 65535 &&
+        allSamplesRepeat(ifP, rasterPos, cols, rows, maxval, format, xelrow, false, level16to8))
+        bits = 8;
+    if ((maxval == 255 || bits == 8) &&
+        allSamplesRepeat(ifP, rasterPos, cols, rows, maxval, format, xelrow, false, level8to4))
+        bits = 4;
+    if ((maxval == 15 || bits == 4) &&
+        allSamplesRepeat(ifP, rasterPos, cols, rows, maxval, format, xelrow, false, level4to2))
+        bits = 2;
+    if ((maxval == 3 || bits == 2) &&
+        allSamplesRepeat(ifP, rasterPos, cols, rows, maxval, format, xelrow, false, level2to1))
+        bits = 1;
+
+    pm_freerow(xelrow);
+    *meaningfulBitsP = bits;
+}
+
+void meaningful_bits_ppm(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval maxval,
+                         int format, int* meaningfulBitsP) {
+    xel* const xelrow = static_cast<xel*>(pm_allocrow(cols, sizeof(xel)));
+    int bits = pm_maxvaltobits(int(maxval));
+    // Colour is only ever written with 8 or 16 bits per sample, so narrower levels gain nothing.
+    if (maxval == 65535 &&
+        allSamplesRepeat(ifP, rasterPos, cols, rows, maxval, format, xelrow, true, level16to8))
+        bits = 8;
+    pm_freerow(xelrow);
+    *meaningfulBitsP = bits;
+}
+
+void findRedundantBits(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval maxval,
+                       int format, bool withAlpha, bool forced, int* meaningfulBitsP) {
+    const int fullBits = pm_maxvaltobits(int(maxval));
+    const int type = PNM_FORMAT_TYPE(format);
+    int bits;
+    if (!withAlpha && !forced && type == PLAIN_PGM)
+        meaningful_bits_pgm(ifP, rasterPos, cols, rows, maxval, format, &bits);
+    else if (!forced && type == PLAIN_PPM)
+        meaningful_bits_ppm(ifP, rasterPos, cols, rows, maxval, format, &bits);
+    else
+        bits = fullBits;
+
+    if (verbose && bits != fullBits)
+        pm_message("Using only %d rightmost bits of input samples.  The rest are just copies of "
+                   "those.",
+                   bits);
+    *meaningfulBitsP = bits;
+}
+
+} // namespace gridpack
