@@ -2,6 +2,7 @@
 #ifndef GRIDPACK_H
 #define GRIDPACK_H
 
+#include <csetjmp>
 #include <cstdio>
 #include <png.h>
 
@@ -46,7 +47,7 @@ int parseOptions(int argc, char* argv[], const char** paletteFileP);
 // The five-line version report on standard error.
 void displayVersion();
 
-// ---- Conversion driver and PNG emission (convert.cpp) ----------------------------------------
+// ---- Conversion driver (convert.cpp) and PNG emission (emit.cpp) ------------------------------
 
 // The driver's result; only ever 0.
 extern int errorlevel;
@@ -141,7 +142,7 @@ void createPngPalette(const pixel palette[], unsigned int paletteSize, pixval ma
 // Red, green and blue scaled from maxval to pngMaxval; gray is the blue one.
 png_color_16 xelToPngColor_16(xel color, pixval maxval, pixval pngMaxval);
 
-// Rule S: c from the scale of maxval m to that of n, rounded to nearest, in unsigned 32 bits.
+// c from the scale of maxval m to that of n, rounded to nearest (halves up), in unsigned 32 bits.
 inline unsigned int scaleSample(unsigned int c, unsigned int n, unsigned int m) {
     return (c * n + m / 2) / m;
 }
@@ -155,6 +156,58 @@ void freeCommentEntries(png_text* entries, int count);
 // Reads the comment file and attaches its entries to the PNG info structure.
 void gridpack_read_text(png_structp png_ptr, png_infop info_ptr, FILE* tfP, bool ztxt,
                         bool verbose);
+
+// ---- The state of one conversion (convert.cpp, emit.cpp) -----------------------------------
+
+// libpng's error pointer: the error handler longjmps to the buffer armed last.
+struct gridpack_jmpbuf {
+    jmp_buf jmpbuf;
+};
+extern gridpack_jmpbuf gridpack_jmpbuf_struct;
+
+// The state of one conversion, shared by the driver and the PNG emission. It is plain data in
+// static storage, so a longjmp from libpng finds it intact and skips no destructor.
+struct Conversion {
+    png_structp png_ptr;
+    png_infop info_ptr;
+
+    int cols, rows;
+    pixval maxval;
+    int format;       // the format code of the header; never changed
+    int pnm_type;     // its format type, lowered from PPM to PGM by the gray test
+    pixval maxmaxval; // the maxval at which colour texts are parsed
+    pm_filepos rasterPos;
+    xel* xelrow;
+
+    gray** alpha_mask;
+    int alphaCols, alphaRows;
+    gray alphaMaxval;
+
+    pixel transColor;
+    bool transExact;
+    pixel backColor;
+    int meaningfulBits;
+
+    color_hist chv;
+    int colors;
+    bool colorMapped;
+    pixel palette[MAXPALETTEENTRIES];
+    unsigned int paletteSize;
+    gray transValues[MAXPALETTEENTRIES];
+    unsigned int transSize;
+    int backgroundIndex;
+    bool tooManyPairs;
+    color_hash colorHash;
+    color_alpha_hash colorAlphaHash;
+
+    int bitDepth;
+    int pixelWidth;
+    pixval pngMaxval;
+};
+
+// Writes the PNG header, the ancillary chunks and every row from the decision in c; frees what
+// the conversion allocated.
+void writePng(Conversion& c, FILE* ifP, FILE* tfP, FILE* ofP);
 
 } // namespace gridpack
 

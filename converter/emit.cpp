@@ -1,0 +1,274 @@
+// PNG emission: the header and ancillary chunks from the driver's decision, then every row,
+// re-read from the input once per interlace pass, converted and handed to libpng.
+//
+// libpng errors longjmp back into writePng, so neither it nor anything it calls between the
+// setjmp and libpng's calls owns an object with a destructor: buffers are plain allocations
+// recorded in static storage, freed at the end.
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "gridpack.h"
+
+namespace gridpack {
+
+namespace {
+
+struct RowBuffers {
+    png_byte* pngRow;         // cols x 8 bytes: the widest pixel is four 16-bit samples
+    png_uint_16* sampleScale; // input sample -> PNG sample, maxval + 1 entries
+    png_uint_16* alphaScale;  // mask value -> PNG alpha sample, alphaMaxval + 1 entries
+};
+
+RowBuffers buffers;
+
+png_byte colorType(const Conversion& c) {
+    if (c.colorMapped) return PNG_COLOR_TYPE_PALETTE;
+    const png_byte base = c.pnm_type == PLAIN_PPM ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY;
+    return alpha ? png_byte(base | PNG_COLOR_MASK_ALPHA) : base;
+}
+
+void setHistogram(Conversion& c, FILE* ifP) {
+    // The census taken for the palette decision; this call does not read the image again.
+    getChv(ifP, c.rasterPos, c.cols, c.rows, c.maxval, c.format, int(MAXPALETTEENTRIES), &c.chv,
+           &c.colors);
+    const color_hash cht = ppm_colorhisttocolorhash(c.chv, c.colors);
+    png_uint_16 histogram[MAXPALETTEENTRIES];
+    for (unsigned int i = 0; i < c.paletteSize; ++i) {
+        const int censusIndex = ppm_lookupcolor(cht, &c.palette[i]);
+        // hIST entries are 16 bits; a colour that occurs keeps a nonzero entry however often.
+        const int count = censusIndex < 0 ? 0 : c.chv[censusIndex].value;
+        histogram[i] = png_uint_16(count > 65535 ? 65535 : count);
+    }
+    ppm_freecolorhash(cht);
+    png_set_hIST(c.png_ptr, c.info_ptr, histogram);
+    if (verbose) pm_message("histogram created");
+}
+
+void setPaletteChunks(Conversion& c, FILE* ifP) {
+    png_color pngPalette[MAXPALETTEENTRIES];
+    png_byte pngTrans[MAXPALETTEENTRIES];
+    createPngPalette(c.palette, c.paletteSize, c.maxval, c.transValues, c.transSize, c.alphaMaxval,
+                     pngPalette, pngTrans);
+    png_set_PLTE(c.png_ptr, c.info_ptr, pngPalette, int(c.paletteSize));
+    if (c.transSize > 0) png_set_tRNS(c.png_ptr, c.info_ptr, pngTrans, int(c.transSize), nullptr);
+    if (hist) setHistogram(c, ifP);
+}
+
+void setTransparentColor(Conversion& c, png_byte type) {
+    if ((type == PNG_COLOR_TYPE_GRAY || type == PNG_COLOR_TYPE_RGB) && transparent > 0) {
+        png_color_16 trans = xelToPngColor_16(c.transColor, c.maxval, c.pngMaxval);
+        png_set_tRNS(c.png_ptr, c.info_ptr, nullptr, 1, &trans);
+        if (verbose)
+            pm_message("Transparent color {gray, red, green, blue} = {%d, %d, %d, %d}", trans.gray,
+                       trans.red, trans.green, trans.blue);
+    } else if (verbose) {
+        pm_message("No transparent color");
+    }
+}
+
+void setBackground(Conversion& c, png_byte type) {
+    png_color_16 back;
+    if (type == PNG_COLOR_TYPE_PALETTE) {
+        back = png_color_16{};
+        back.index = png_byte(c.backgroundIndex);
+    } else {
+        back = xelToPngColor_16(c.backColor, c.maxval, c.pngMaxval);
+        if (verbose)
+            pm_message("Writing bKGD chunk with background color  {gray, red, green, blue} = "
+                       "{%d, %d, %d, %d}",
+                       back.gray, back.red, back.green, back.blue);
+    }
+    png_set_bKGD(c.png_ptr, c.info_ptr, &back);
+}
+
+// PNG allows no significant-bit value above the bit depth (libpng would drop the whole chunk),
+// so each value is capped at the depth.
+png_byte significantBits(int bits, int bitDepth) {
+    return png_byte(bits > bitDepth ? bitDepth : bits);
+}
+
+void setSignificantBits(Conversion& c, png_byte type) {
+    if (c.colorMapped) return;
+    if (c.pngMaxval == c.maxval && !(alpha && c.pngMaxval != c.alphaMaxval)) return;
+    png_color_8 sbit{};
+    const png_byte s = significantBits(pm_maxvaltobits(int(c.maxval)), c.bitDepth);
+    if (type & PNG_COLOR_MASK_COLOR)
+        sbit.red = sbit.green = sbit.blue = s;
+    else
+        sbit.gray = s;
+    if (verbose) pm_message("Writing sBIT chunk with sbitval = %d", s);
+    if (type & PNG_COLOR_MASK_ALPHA)
+        sbit.alpha = significantBits(pm_maxvaltobits(int(c.alphaMaxval)), c.bitDepth);
+    png_set_sBIT(c.png_ptr, c.info_ptr, &sbit);
+}
+
+void setModificationTime(Conversion& c) {
+    // Fields a scan does not reach stay 0; the scan results are deliberately not tested.
+    struct tm time_struct = {};
+    std::sscanf(date_string, "%d-%d-%d", &time_struct.tm_year, &time_struct.tm_mon,
+                &time_struct.tm_mday);
+    // A year up to 1900 already counts years since 1900.
+    if (time_struct.tm_year > 1900) time_struct.tm_year -= 1900;
+    time_struct.tm_mon -= 1;
+    std::sscanf(time_string, "%d:%d:%d", &time_struct.tm_hour, &time_struct.tm_min,
+                &time_struct.tm_sec);
+    png_time modTime;
+    png_convert_from_struct_tm(&modTime, &time_struct);
+    png_set_tIME(c.png_ptr, c.info_ptr, &modTime);
+}
+
+void writeInfo(Conversion& c, FILE* ifP, FILE* tfP) {
+    const png_byte type = colorType(c);
+    // libpng's default limits (a million pixels a side) are lower than PNG's own.
+    png_set_user_limits(c.png_ptr, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+    png_set_IHDR(c.png_ptr, c.info_ptr, png_uint_32(c.cols), png_uint_32(c.rows), c.bitDepth, type,
+                 interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (gamma != -1.0f) png_set_gAMA(c.png_ptr, c.info_ptr, double(gamma));
+    if (chroma_wx != -1.0f)
+        png_set_cHRM(c.png_ptr, c.info_ptr, double(chroma_wx), double(chroma_wy), double(chroma_rx),
+                     double(chroma_ry), double(chroma_gx), double(chroma_gy), double(chroma_bx),
+                     double(chroma_by));
+    if (phys_unit != -1)
+        png_set_pHYs(c.png_ptr, c.info_ptr, png_uint_32(phys_x), png_uint_32(phys_y),
+                     phys_unit & 0xff);
+
+    if (type == PNG_COLOR_TYPE_PALETTE)
+        setPaletteChunks(c, ifP);
+    else
+        setTransparentColor(c, type);
+    freeChv();
+
+    if (background > -1) setBackground(c, type);
+    setSignificantBits(c, type);
+    if (text || ztxt) gridpack_read_text(c.png_ptr, c.info_ptr, tfP, ztxt != 0, verbose != 0);
+    if (mtime) setModificationTime(c);
+    if (filter >= 0 && filter <= 4) png_set_filter(c.png_ptr, 0, filter);
+    if (compression >= 0 && compression <= 9) png_set_compression_level(c.png_ptr, compression);
+
+    png_write_info(c.png_ptr, c.info_ptr);
+    // Text and time go out once, before the image data: png_write_end must not repeat them.
+    if (text || ztxt) png_free_data(c.png_ptr, c.info_ptr, PNG_FREE_TEXT, -1);
+    if (mtime) png_set_invalid(c.png_ptr, c.info_ptr, PNG_INFO_tIME);
+}
+
+void allocateRowBuffers(Conversion& c, FILE* ifP) {
+    void* row;
+    mallocProduct(&row, size_t(c.cols), 8);
+    void* scale;
+    mallocProduct(&scale, size_t(c.maxval) + 1, sizeof(png_uint_16));
+    void* alphaScale;
+    mallocProduct(&alphaScale, size_t(c.alphaMaxval) + 1, sizeof(png_uint_16));
+    buffers = {static_cast<png_byte*>(row), static_cast<png_uint_16*>(scale),
+               static_cast<png_uint_16*>(alphaScale)};
+    if (row == nullptr || scale == nullptr || alphaScale == nullptr) {
+        png_destroy_write_struct(&c.png_ptr, &c.info_ptr);
+        pm_closer(ifP);
+        pm_error("out of memory allocating PNG row buffer");
+    }
+    for (pixval v = 0; v <= c.maxval; ++v)
+        buffers.sampleScale[v] = png_uint_16(scaleSample(v, c.pngMaxval, c.maxval));
+    for (gray a = 0; a <= c.alphaMaxval; ++a) {
+        // Single precision for the quotient, double for the rounding: the datastream depends on
+        // exactly this arithmetic.
+        const float quotient = float(a) * float(c.pngMaxval) / float(c.alphaMaxval);
+        buffers.alphaScale[a] = png_uint_16(double(quotient) + 0.5);
+    }
+}
+
+inline png_byte* putValue(png_byte* out, unsigned int v, bool sixteen) {
+    if (sixteen) *out++ = png_byte(v >> 8);
+    *out++ = png_byte(v);
+    return out;
+}
+
+// Samples of gray (gray + alpha) and RGB (RGB + alpha) rows, scaled to the PNG's maxval.
+void convertSampleRow(const Conversion& c, int y, png_byte* out) {
+    const bool sixteen = c.bitDepth == 16;
+    const bool color = c.pnm_type == PLAIN_PPM;
+    const png_uint_16* scale = buffers.sampleScale;
+    const gray* alphaRow = alpha ? c.alpha_mask[y] : nullptr;
+    for (int x = 0; x < c.cols; ++x) {
+        const xel& px = c.xelrow[x];
+        if (color) {
+            out = putValue(out, scale[px.r], sixteen);
+            out = putValue(out, scale[px.g], sixteen);
+        }
+        out = putValue(out, scale[px.b], sixteen);
+        if (alphaRow) out = putValue(out, buffers.alphaScale[alphaRow[x]], sixteen);
+    }
+}
+
+[[noreturn]] void colorChanged() {
+    pm_error("the input image changed while it was being read: a pixel's colour is not in the "
+             "palette made from it");
+}
+
+// Palette indexes; a pixel equal to its left neighbour (with the same opacity) reuses its index.
+void convertIndexRow(const Conversion& c, int y, png_byte* out) {
+    if (c.format != RAW_PPM && c.format != PLAIN_PPM)
+        pnm_promoteformatrow(c.xelrow, c.cols, c.maxval, c.format, c.maxval, PLAIN_PPM);
+    const gray* alphaRow = alpha ? c.alpha_mask[y] : nullptr;
+    int index = -1;
+    for (int x = 0; x < c.cols; ++x) {
+        const xel& px = c.xelrow[x];
+        const bool sameAsLeft = x > 0 && PPM_EQUAL(px, c.xelrow[x - 1]) &&
+                                (!alphaRow || alphaRow[x] == alphaRow[x - 1]);
+        if (!sameAsLeft) {
+            index = alphaRow ? lookupColorAlpha(c.colorAlphaHash, &px, &alphaRow[x])
+                             : ppm_lookupcolor(c.colorHash, &px);
+            if (index < 0) colorChanged();
+        }
+        out[x] = png_byte(index & 0xff);
+    }
+}
+
+void writeRows(Conversion& c, FILE* ifP) {
+    png_set_packing(c.png_ptr);
+    allocateRowBuffers(c, ifP);
+    const int passes = png_set_interlace_handling(c.png_ptr);
+    for (int pass = 0; pass < passes; ++pass) {
+        pm_seek2(ifP, &c.rasterPos, sizeof c.rasterPos);
+        for (int y = 0; y < c.rows; ++y) {
+            pnm_readpnmrow(ifP, c.xelrow, c.cols, c.maxval, c.format);
+            if (c.colorMapped)
+                convertIndexRow(c, y, buffers.pngRow);
+            else
+                convertSampleRow(c, y, buffers.pngRow);
+            png_write_row(c.png_ptr, buffers.pngRow);
+        }
+    }
+}
+
+void releaseConversion(Conversion& c) {
+    pm_freerow(c.xelrow);
+    if (c.colorHash) ppm_freecolorhash(c.colorHash);
+    if (c.colorAlphaHash) freecoloralphahash(c.colorAlphaHash);
+    if (c.alpha_mask) pm_freearray(reinterpret_cast<char**>(c.alpha_mask), c.rows);
+    std::free(buffers.pngRow);
+    std::free(buffers.sampleScale);
+    std::free(buffers.alphaScale);
+    buffers = RowBuffers{};
+    c = Conversion{};
+}
+
+} // namespace
+
+void writePng(Conversion& c, FILE* ifP, FILE* tfP, FILE* ofP) {
+    if (setjmp(gridpack_jmpbuf_struct.jmpbuf)) {
+        png_destroy_write_struct(&c.png_ptr, &c.info_ptr);
+        pm_closer(ifP);
+        pm_error("setjmp returns error condition (2)");
+    }
+    png_init_io(c.png_ptr, ofP);
+    writeInfo(c, ifP, tfP);
+    writeRows(c, ifP);
+    png_write_end(c.png_ptr, c.info_ptr);
+    png_destroy_write_struct(&c.png_ptr, &c.info_ptr);
+    releaseConversion(c);
+}
+
+} // namespace gridpack
