@@ -146,7 +146,12 @@ void writeInfo(Conversion& c, FILE* ifP, FILE* tfP) {
     setSignificantBits(c, type);
     if (text || ztxt) gridpack_read_text(c.png_ptr, c.info_ptr, tfP, ztxt != 0, verbose != 0);
     if (mtime) setModificationTime(c);
-    if (filter >= 0 && filter <= 4) png_set_filter(c.png_ptr, 0, filter);
+    if (filter >= 0 && filter <= 4) {
+        // libpng takes a mask of the filters it may try; a single bit makes every row use it.
+        static const int filterMask[] = {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP,
+                                         PNG_FILTER_AVG, PNG_FILTER_PAETH};
+        png_set_filter(c.png_ptr, PNG_FILTER_TYPE_BASE, filterMask[filter]);
+    }
     if (compression >= 0 && compression <= 9) png_set_compression_level(c.png_ptr, compression);
 
     png_write_info(c.png_ptr, c.info_ptr);

@@ -50,20 +50,21 @@ void meaningful_bits_pgm(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pi
     xel* const xelrow = static_cast<xel*>(pm_allocrow(cols, sizeof(xel)));
     int bits = pm_maxvaltobits(int(maxval));
 
-    // Each level is tried when the maxval is exactly its width's, or when the count has come
-    // down to that width, whether by the level above or from the start (maxval 200 counts 8).
-    if (maxval == 65535 &&
-        allSamplesRepeat(ifP, rasterPos, cols, rows, maxval, format, xelrow, false, level16to8))
-        bits = 8;
-    if ((maxval == 255 || bits == 8) &&
-        allSamplesRepeat(ifP, rasterPos, cols, rows, maxval, format, xelrow, false, level8to4))
-        bits = 4;
-    if ((maxval == 15 || bits == 4) &&
-        allSamplesRepeat(ifP, rasterPos, cols, rows, maxval, format, xelrow, false, level4to2))
-        bits = 2;
-    if ((maxval == 3 || bits == 2) &&
-        allSamplesRepeat(ifP, rasterPos, cols, rows, maxval, format, xelrow, false, level2to1))
-        bits = 1;
+    // A level is tried when the maxval is exactly its width's full scale, or when the level
+    // above has just passed. Only then does a repeated bit pattern stand for a narrower value:
+    // at maxval 200, 187 is not 11 widened, and writing it with 4 bits would change it.
+    bool passed = maxval == 65535 && allSamplesRepeat(ifP, rasterPos, cols, rows, maxval, format,
+                                                      xelrow, false, level16to8);
+    if (passed) bits = 8;
+    passed = (maxval == 255 || passed) &&
+             allSamplesRepeat(ifP, rasterPos, cols, rows, maxval, format, xelrow, false, level8to4);
+    if (passed) bits = 4;
+    passed = (maxval == 15 || passed) &&
+             allSamplesRepeat(ifP, rasterPos, cols, rows, maxval, format, xelrow, false, level4to2);
+    if (passed) bits = 2;
+    passed = (maxval == 3 || passed) &&
+             allSamplesRepeat(ifP, rasterPos, cols, rows, maxval, format, xelrow, false, level2to1);
+    if (passed) bits = 1;
 
     pm_freerow(xelrow);
     *meaningfulBitsP = bits;

@@ -50,8 +50,11 @@ TEST_F(SigBits, EdgeCases) {
         {"all zero at 15", "P5", 2, 1, 15, {0, 0}, 1},
         {"all zero at 3", "P5", 2, 1, 3, {0, 0}, 1},
         {"plain gray", "P2", 2, 1, 255, {68, 119}, 4},
-        // The count starts at 8 for maxval 200, which lets the 8-to-4 level run.
-        {"maxval 200 counts 8", "P5", 2, 1, 200, {34, 187}, 4},
+        // Below a width's full scale a repeated pattern is no widened value: 187 of 200 is
+        // not 11 of 15, so nothing is narrowed (likewise 10 of 14 and 2 bits).
+        {"maxval 200 keeps 8", "P5", 2, 1, 200, {34, 187}, 8},
+        {"maxval 14 keeps 4", "P5", 3, 1, 14, {0, 5, 10}, 4},
+        {"maxval 2 keeps 2 unless all zero", "P5", 2, 1, 2, {0, 0}, 2},
         {"colour bytes repeated", "P6", 2, 1, 65535, {0, 257, 514, 65535, 0, 0}, 8},
         {"one colour sample not repeated", "P6", 2, 1, 65535, {0, 257, 514, 65535, 0, 1}, 16},
         {"colour at 255 stays 8", "P6", 1, 1, 255, {0, 0, 0}, 8},
