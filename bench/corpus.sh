@@ -18,9 +18,9 @@ mkdir -p "$dir/src"
 dir=$(cd "$dir" && pwd)
 cd "$dir/src"
 
-# The photographs: a 5640x3172 photograph of a painting (the largest real photo found in the
-# Debian wallpaper packages, none of which ships one of 20 megapixels) and a 2560x1600 camera
-# photo (a macro shot of dandelion seeds).
+# The photographs: a 5640x3172 photographed painting, canvas texture and noise included (the
+# largest real photo found in the Debian wallpaper packages, none of which ships one of 20
+# megapixels), and a 2560x1600 camera photo (a macro shot of dandelion seeds).
 package=mate-backgrounds
 if ! ls ${package}_*.deb >/dev/null 2>&1; then
   apt-get download "$package" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true
