@@ -2,7 +2,8 @@
 # Builds the benchmark corpus of bench/compare.sh from real photographs shipped in a Debian
 # package: the package is fetched with `apt-get download` (no installation, nothing written
 # outside the corpus folder) and unpacked with `dpkg-deb -x`; ImageMagick's `convert` makes the
-# anymaps. The corpus is about 420 MB and is never committed.
+# anymaps. The corpus is about 260 MB (170 MB of anymaps, the rest the package and its unpacked
+# files, kept in src/) and is never committed.
 #
 #   bench/corpus.sh [dir]     (default: a new folder made by mktemp -d; its path is printed last)
 #
