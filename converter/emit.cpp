@@ -22,6 +22,7 @@ struct RowBuffers {
     bit* bitRow;              // cols bits, one per byte, for bitmaps written as 1-bit gray
     png_uint_16* sampleScale; // input sample -> PNG sample, maxval + 1 entries
     png_uint_16* alphaScale;  // mask value -> PNG alpha sample, alphaMaxval + 1 entries
+    int* grayIndex;           // palette index of each 8-bit gray value of a graymap, -1 until met
 };
 
 RowBuffers buffers;
@@ -171,13 +172,16 @@ void allocateRowBuffers(Conversion& c, FILE* ifP) {
     mallocProduct(&bits, size_t(c.cols), 1);
     void* alphaScale;
     mallocProduct(&alphaScale, size_t(c.alphaMaxval) + 1, sizeof(png_uint_16));
+    int* grayIndex = static_cast<int*>(std::malloc(256 * sizeof(int)));
     buffers = {static_cast<png_byte*>(row), static_cast<bit*>(bits),
-               static_cast<png_uint_16*>(scale), static_cast<png_uint_16*>(alphaScale)};
-    if (row == nullptr || bits == nullptr || scale == nullptr || alphaScale == nullptr) {
+               static_cast<png_uint_16*>(scale), static_cast<png_uint_16*>(alphaScale), grayIndex};
+    if (row == nullptr || bits == nullptr || scale == nullptr || alphaScale == nullptr ||
+        grayIndex == nullptr) {
         png_destroy_write_struct(&c.png_ptr, &c.info_ptr);
         pm_closer(ifP);
         pm_error("out of memory allocating PNG row buffer");
     }
+    for (int i = 0; i < 256; ++i) grayIndex[i] = -1;
     for (pixval v = 0; v <= c.maxval; ++v)
         buffers.sampleScale[v] = png_uint_16(scaleSample(v, c.pngMaxval, c.maxval));
     for (gray a = 0; a <= c.alphaMaxval; ++a) {
@@ -222,15 +226,26 @@ void convertSamplesAtDepth(const Conversion& c, const gray* alphaRow, png_byte* 
 
 // Packs one value per byte into PNG's layout for depths 1, 2 and 4, in place: the leftmost
 // pixel in the high bits, the unused low bits of a row's last byte 0.
-void packSubByte(png_byte* row, int cols, int depth) {
-    const int perByte = 8 / depth;
-    size_t packed = 0;
-    for (int x = 0; x < cols; x += perByte) {
+template <int Depth> void packSubByteAt(png_byte* row, int cols) {
+    constexpr int perByte = 8 / Depth;
+    int x = 0;
+    png_byte* out = row;
+    for (; x + perByte <= cols; x += perByte) {
         unsigned int byte = 0;
-        const int n = cols - x < perByte ? cols - x : perByte;
-        for (int k = 0; k < n; ++k) byte = byte << depth | row[x + k];
-        row[packed++] = png_byte(byte << (depth * (perByte - n)));
+        for (int k = 0; k < perByte; ++k) byte = byte << Depth | row[x + k];
+        *out++ = png_byte(byte);
     }
+    if (x < cols) {
+        unsigned int byte = 0;
+        for (int k = 0; k < perByte; ++k) byte = byte << Depth | (x + k < cols ? row[x + k] : 0);
+        *out = png_byte(byte);
+    }
+}
+
+void packSubByte(png_byte* row, int cols, int depth) {
+    if (depth == 1) packSubByteAt<1>(row, cols);
+    if (depth == 2) packSubByteAt<2>(row, cols);
+    if (depth == 4) packSubByteAt<4>(row, cols);
 }
 
 // Samples of gray (gray + alpha) and RGB (RGB + alpha) rows, scaled to the PNG's maxval.
@@ -256,21 +271,40 @@ void convertSampleRow(const Conversion& c, int y, png_byte* out) {
 }
 
 // Palette indexes; a pixel equal to its left neighbour (with the same opacity) reuses its index.
+// A graymap's xel is looked up as the pixel (gray, gray, gray), which is what promoting the row
+// to a pixmap at the same maxval makes of it.
+// A pixel's palette index; every pixel is in the palette made from the image.
+int paletteIndex(const Conversion& c, const pixel& px, const gray* opacityP) {
+    const int index = opacityP ? lookupColorAlpha(c.colorAlphaHash, &px, opacityP)
+                               : ppm_lookupcolor(c.colorHash, &px);
+    if (index < 0) colorChanged();
+    return index;
+}
+
 void convertIndexRow(const Conversion& c, int y, png_byte* out) {
-    if (c.format != RAW_PPM && c.format != PLAIN_PPM)
-        pnm_promoteformatrow(c.xelrow, c.cols, c.maxval, c.format, c.maxval, PLAIN_PPM);
+    const bool grayRow = PNM_FORMAT_TYPE(c.format) != PLAIN_PPM;
     const gray* alphaRow = alpha ? c.alpha_mask[y] : nullptr;
-    int index = -1;
-    for (int x = 0; x < c.cols; ++x) {
-        const xel& px = c.xelrow[x];
-        const bool sameAsLeft = x > 0 && PPM_EQUAL(px, c.xelrow[x - 1]) &&
-                                (!alphaRow || alphaRow[x] == alphaRow[x - 1]);
-        if (!sameAsLeft) {
-            index = alphaRow ? lookupColorAlpha(c.colorAlphaHash, &px, &alphaRow[x])
-                             : ppm_lookupcolor(c.colorHash, &px);
-            if (index < 0) colorChanged();
+    if (grayRow && !alphaRow) {
+        // A palette needs a maxval of at most 255, so a graymap's value indexes a table.
+        int* const grayIndex = buffers.grayIndex;
+        for (int x = 0; x < c.cols; ++x) {
+            const gray v = c.xelrow[x].b;
+            if (v > 255) colorChanged();
+            if (grayIndex[v] < 0) grayIndex[v] = paletteIndex(c, pixel{v, v, v}, nullptr);
+            out[x] = png_byte(grayIndex[v] & 0xff);
         }
-        out[x] = png_byte(index & 0xff);
+    } else {
+        int index = -1;
+        pixel left{};
+        for (int x = 0; x < c.cols; ++x) {
+            const xel& in = c.xelrow[x];
+            const pixel px = grayRow ? pixel{in.b, in.b, in.b} : in;
+            const bool sameAsLeft =
+                x > 0 && PPM_EQUAL(px, left) && (!alphaRow || alphaRow[x] == alphaRow[x - 1]);
+            if (!sameAsLeft) index = paletteIndex(c, px, alphaRow ? &alphaRow[x] : nullptr);
+            out[x] = png_byte(index & 0xff);
+            left = px;
+        }
     }
     if (c.bitDepth < 8) packSubByte(out, c.cols, c.bitDepth);
 }
@@ -326,6 +360,7 @@ void releaseConversion(Conversion& c) {
     std::free(buffers.bitRow);
     std::free(buffers.sampleScale);
     std::free(buffers.alphaScale);
+    std::free(buffers.grayIndex);
     buffers = RowBuffers{};
     c = Conversion{};
 }

@@ -82,10 +82,9 @@ struct RowSource {
 // One pass, one hash and one chain walk per pixel. A pixel equal to the one before it bumps
 // the entry that one found, so runs cost a comparison each; the result and the insertion order
 // are those of hashing every pixel.
-static color_hash computecolorhash(const RowSource& src, int cols, int rows, int maxcolors,
-                                   int* colorsP) {
+static color_hash countInHash(const RowSource& src, int cols, int rows, int maxcolors,
+                              int* colorsP) {
     color_hash cht = ppm_alloccolorhash();
-    *colorsP = 0;
     int colors = 0;
     color_hash_entry* last = nullptr;
     for (int r = 0; r < rows; ++r) {
@@ -112,6 +111,106 @@ static color_hash computecolorhash(const RowSource& src, int cols, int rows, int
     }
     *colorsP = colors;
     return cht;
+}
+
+namespace {
+// Counting under a limit, which is what the converter's census does on every pixel of a
+// palette image: an open-addressed table of at least four slots per allowed colour, so a
+// probe almost always ends at its first slot, and no allocation per colour. The colours are
+// kept in order of first appearance; inserting them into a colour hash in that order gives
+// every chain the order that hashing pixel by pixel gives.
+struct BoundedCounter {
+    unsigned int mask;       // slots - 1
+    pixel* colors;           // per slot
+    int* counts;             // per slot; -1 marks an empty slot
+    unsigned int* firstSeen; // slot of the i-th new colour
+
+    static unsigned int mix(const pixel& p) {
+        return (p.r * 0x9E3779B1u) ^ (p.g * 0x85EBCA77u) ^ (p.b * 0xC2B2AE3Du);
+    }
+    // The slot holding p, or the empty slot where it belongs.
+    unsigned int probe(const pixel& p) const {
+        unsigned int h = (mix(p) ^ (mix(p) >> 15)) & mask;
+        while (counts[h] >= 0 && !PPM_EQUAL(colors[h], p)) h = (h + 1) & mask;
+        return h;
+    }
+};
+} // namespace
+
+static color_hash countBounded(const RowSource& src, int cols, int rows, int maxcolors,
+                               int* colorsP) {
+    unsigned int slots = 64;
+    while (slots < 4u * unsigned(maxcolors)) slots *= 2;
+    void* colorBlock = nullptr;
+    void* countBlock = nullptr;
+    void* orderBlock = nullptr;
+    mallocProduct(&colorBlock, slots, sizeof(pixel));
+    mallocProduct(&countBlock, slots, sizeof(int));
+    mallocProduct(&orderBlock, size_t(maxcolors), sizeof(unsigned int));
+    if (colorBlock == nullptr || countBlock == nullptr || orderBlock == nullptr)
+        pm_error("out of memory computing hash table");
+    BoundedCounter t{slots - 1, static_cast<pixel*>(colorBlock), static_cast<int*>(countBlock),
+                     static_cast<unsigned int*>(orderBlock)};
+    for (unsigned int i = 0; i < slots; ++i) t.counts[i] = -1;
+
+    // Gray pixels of 8 bits (every pixel of most graymaps) find their slot by their value.
+    int graySlot[256];
+    for (int& slot : graySlot) slot = -1;
+
+    int colors = 0;
+    bool exceeded = false;
+    unsigned int last = 0;
+    for (int r = 0; r < rows && !exceeded; ++r) {
+        const pixel* const row = src.row(r, cols);
+        for (int c = 0; c < cols; ++c) {
+            const pixel& p = row[c];
+            if (colors == 0 || !PPM_EQUAL(t.colors[last], p)) {
+                const bool gray8 = p.r == p.b && p.g == p.b && p.b < 256;
+                if (gray8 && graySlot[p.b] >= 0) {
+                    last = unsigned(graySlot[p.b]);
+                } else {
+                    last = t.probe(p);
+                    if (t.counts[last] < 0) {
+                        if (colors == maxcolors) {
+                            exceeded = true;
+                            break;
+                        }
+                        t.colors[last] = p;
+                        t.counts[last] = 0;
+                        t.firstSeen[colors++] = last;
+                    }
+                    if (gray8) graySlot[p.b] = int(last);
+                }
+            }
+            if (t.counts[last] < INT_MAX) ++t.counts[last];
+        }
+    }
+
+    color_hash cht = nullptr;
+    if (exceeded) {
+        *colorsP = maxcolors + 1;
+    } else {
+        cht = ppm_alloccolorhash();
+        for (int i = 0; i < colors; ++i) {
+            const unsigned int slot = t.firstSeen[i];
+            if (!newEntryAtHead(cht, ppm_hashpixel(t.colors[slot]), t.colors[slot], t.counts[slot]))
+                pm_error("out of memory computing hash table");
+        }
+        *colorsP = colors;
+    }
+    std::free(colorBlock);
+    std::free(countBlock);
+    std::free(orderBlock);
+    return cht;
+}
+
+// Counting stops at the first colour beyond a positive maxcolors; 0 means no limit.
+static color_hash computecolorhash(const RowSource& src, int cols, int rows, int maxcolors,
+                                   int* colorsP) {
+    // No limit, or one far beyond any palette: the table grows one entry per colour instead.
+    if (maxcolors > 0 && maxcolors <= 65536)
+        return countBounded(src, cols, rows, maxcolors, colorsP);
+    return countInHash(src, cols, rows, maxcolors, colorsP);
 }
 
 static color_hash computeFromMemory(pixel** pixels, int cols, int rows, int maxcolors,

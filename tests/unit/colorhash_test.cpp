@@ -55,21 +55,26 @@ TEST(ColorHist, ChainAscendingMostRecentFirstWithinAChain) {
     Image img(3, 2);
     const pixel data[6] = {A, A, B, C, B, A};
     for (int i = 0; i < 6; ++i) img.rows[i / 3][i % 3] = data[i];
-    int colors = 0;
-    color_hist chv = ppm_computecolorhist(img.rows, 3, 2, 0, &colors);
-    ASSERT_EQ(colors, 3);
-    EXPECT_TRUE(same(chv[0].color, C));
-    EXPECT_EQ(chv[0].value, 1);
-    EXPECT_TRUE(same(chv[1].color, B));
-    EXPECT_EQ(chv[1].value, 2);
-    EXPECT_TRUE(same(chv[2].color, A));
-    EXPECT_EQ(chv[2].value, 3);
-    // Five spare slots, cleared.
-    for (int i = 3; i < 8; ++i) {
-        EXPECT_TRUE(same(chv[i].color, pixel{0, 0, 0}));
-        EXPECT_EQ(chv[i].value, 0);
+    // No limit (a table growing per colour), a limit that just fits and a large one (the
+    // bounded counter, then the growing table again) give the same histogram.
+    for (int limit : {0, 3, 256, 100000}) {
+        SCOPED_TRACE(limit);
+        int colors = 0;
+        color_hist chv = ppm_computecolorhist(img.rows, 3, 2, limit, &colors);
+        ASSERT_EQ(colors, 3);
+        EXPECT_TRUE(same(chv[0].color, C));
+        EXPECT_EQ(chv[0].value, 1);
+        EXPECT_TRUE(same(chv[1].color, B));
+        EXPECT_EQ(chv[1].value, 2);
+        EXPECT_TRUE(same(chv[2].color, A));
+        EXPECT_EQ(chv[2].value, 3);
+        // Without a limit: five spare slots, cleared.
+        for (int i = 3; limit == 0 && i < 8; ++i) {
+            EXPECT_TRUE(same(chv[i].color, pixel{0, 0, 0}));
+            EXPECT_EQ(chv[i].value, 0);
+        }
+        ppm_freecolorhist(chv);
     }
-    ppm_freecolorhist(chv);
 }
 
 TEST(ColorHist, LimitOf256) {
@@ -93,6 +98,13 @@ TEST(ColorHist, LimitOf256) {
         int colors = 0;
         EXPECT_EQ(ppm_computecolorhash(img.rows, img.cols, 1, 3, &colors), nullptr);
         EXPECT_EQ(colors, 4);
+        EXPECT_EQ(ppm_computecolorhash(img.rows, img.cols, 1, 39, &colors), nullptr);
+        EXPECT_EQ(colors, 40);
+        color_hash cht = ppm_computecolorhash(img.rows, img.cols, 1, 40, &colors);
+        ASSERT_NE(cht, nullptr);
+        EXPECT_EQ(colors, 40);
+        EXPECT_EQ(ppm_lookupcolor(cht, &img.rows[0][39]), 1);
+        ppm_freecolorhash(cht);
     }
 }
 
