@@ -3,8 +3,14 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "pmintern.h"
+
+// Blocks owned by one function until it returns them: a read error that throws (fuzz builds)
+// must not leak them. exit() runs no destructor, so the program itself is unaffected.
+using OwnedHash = std::unique_ptr<color_hash_entry*, void (*)(color_hash)>;
+using OwnedPixels = std::unique_ptr<pixel, void (*)(void*)>;
 
 // ---- Hash tables -----------------------------------------------------------------------------
 
@@ -84,7 +90,8 @@ struct RowSource {
 // are those of hashing every pixel.
 static color_hash computecolorhash(const RowSource& src, int cols, int rows, int maxcolors,
                                    int* colorsP) {
-    color_hash cht = ppm_alloccolorhash();
+    OwnedHash owner(ppm_alloccolorhash(), ppm_freecolorhash);
+    const color_hash cht = owner.get();
     *colorsP = 0;
     int colors = 0;
     color_hash_entry* last = nullptr;
@@ -98,7 +105,6 @@ static color_hash computecolorhash(const RowSource& src, int cols, int rows, int
                 if (last == nullptr) {
                     ++colors;
                     if (maxcolors > 0 && colors > maxcolors) {
-                        ppm_freecolorhash(cht);
                         *colorsP = colors;
                         return nullptr;
                     }
@@ -111,7 +117,7 @@ static color_hash computecolorhash(const RowSource& src, int cols, int rows, int
         }
     }
     *colorsP = colors;
-    return cht;
+    return owner.release();
 }
 
 static color_hash computeFromMemory(pixel** pixels, int cols, int rows, int maxcolors,
@@ -122,11 +128,10 @@ static color_hash computeFromMemory(pixel** pixels, int cols, int rows, int maxc
 
 static color_hash computeFromFile(FILE* f, int cols, int rows, pixval maxval, int format,
                                   int maxcolors, int* colorsP) {
-    pixel* const buffer = static_cast<pixel*>(pm_allocrow(cols, int(sizeof(pixel))));
-    const RowSource src{nullptr, f, maxval, format, buffer};
-    color_hash cht = computecolorhash(src, cols, rows, maxcolors, colorsP);
-    pm_freerow(buffer);
-    return cht;
+    const OwnedPixels buffer(static_cast<pixel*>(pm_allocrow(cols, int(sizeof(pixel)))),
+                             pm_freerow);
+    const RowSource src{nullptr, f, maxval, format, buffer.get()};
+    return computecolorhash(src, cols, rows, maxcolors, colorsP);
 }
 
 color_hash ppm_computecolorhash(pixel** pixels, int cols, int rows, int maxcolors, int* colorsP) {
@@ -237,8 +242,10 @@ color_hash ppm_colorrowtocolorhash(pixel* colorrow, int ncolors) {
 // are more than maxcolors.
 static pixel* collectColorRow(const RowSource& src, int cols, int rows, int maxcolors,
                               int* ncolorsP) {
-    pixel* colorrow = static_cast<pixel*>(pm_allocrow(maxcolors, int(sizeof(pixel))));
-    color_hash cht = ppm_alloccolorhash();
+    OwnedPixels colorrow(static_cast<pixel*>(pm_allocrow(maxcolors, int(sizeof(pixel)))),
+                         pm_freerow);
+    const OwnedHash owner(ppm_alloccolorhash(), ppm_freecolorhash);
+    const color_hash cht = owner.get();
     int ncolors = 0;
     for (int r = 0; r < rows; ++r) {
         const pixel* const row = src.row(r, cols);
@@ -248,19 +255,16 @@ static pixel* collectColorRow(const RowSource& src, int cols, int rows, int maxc
             const unsigned int hash = ppm_hashpixel(p);
             if (findEntry(cht, hash, p) != nullptr) continue;
             if (ncolors >= maxcolors) {
-                pm_freerow(colorrow);
-                ppm_freecolorhash(cht);
                 *ncolorsP = -1;
                 return nullptr;
             }
             if (newEntryAtHead(cht, hash, p, ncolors) == nullptr)
                 pm_error("out of memory adding to hash table");
-            colorrow[ncolors++] = p;
+            colorrow.get()[ncolors++] = p;
         }
     }
-    ppm_freecolorhash(cht);
     *ncolorsP = ncolors;
-    return colorrow;
+    return colorrow.release();
 }
 
 pixel* ppm_computecolorrow(pixel** pixels, int cols, int rows, int maxcolors, int* ncolorsP) {
@@ -271,11 +275,10 @@ pixel* ppm_computecolorrow(pixel** pixels, int cols, int rows, int maxcolors, in
 pixel* ppm_mapfiletocolorrow(FILE* f, int maxcolors, int* ncolorsP, pixval* maxvalP) {
     int cols, rows, format;
     ppm_readppminit(f, &cols, &rows, maxvalP, &format);
-    pixel* const buffer = static_cast<pixel*>(pm_allocrow(cols, int(sizeof(pixel))));
-    const RowSource src{nullptr, f, *maxvalP, format, buffer};
-    pixel* colorrow = collectColorRow(src, cols, rows, maxcolors, ncolorsP);
-    pm_freerow(buffer);
-    return colorrow;
+    const OwnedPixels buffer(static_cast<pixel*>(pm_allocrow(cols, int(sizeof(pixel)))),
+                             pm_freerow);
+    const RowSource src{nullptr, f, *maxvalP, format, buffer.get()};
+    return collectColorRow(src, cols, rows, maxcolors, ncolorsP);
 }
 
 void ppm_colorrowtomapfile(FILE* f, pixel* colormap, int ncolors, pixval maxval) {
