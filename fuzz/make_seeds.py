@@ -111,6 +111,24 @@ def convert_seeds():
     yield "interlace-hist-verbose", convert_seed(1 | 4, none | 2, 0, 9, rgb)
     yield "chunks", convert_seed(0, (3 << 2) | 32 | 64 | 128, 0, 0, pnm("P5", 2, 1, 100, [1, 99]))
     yield "force-16bit-gray", convert_seed(2, 0, 0, 1, pnm("P2", 2, 1, 65535, [0, 65535]))
+    # Findings kept as regressions: a zero-width image of 2^31 rows (minutes of empty rows), masks
+    # and palettes promising billions of rows (a 16 GB row index), and read errors in the colour
+    # census and the comment file after earlier passes succeeded (memory left behind by the
+    # thrown error; the replay runs with leak detection).
+    yield "zero-width-many-rows", convert_seed(0, none, 0, dflt, b"P5\n0 2147483640\n255\n")
+    yield "mask-zero-width-many-rows", convert_seed(8, none, 0, dflt, b"P5\n1 1\n255\n\x01",
+                                                    mask=b"P5\n0 2147483640\n255\n")
+    yield "mask-many-rows", convert_seed(8, none, 0, dflt, b"P5\n1 2147483640\n255\n\x01",
+                                         mask=b"P5\n1 2147483640\n255\n\x01")
+    yield "palette-zero-width-many-rows", convert_seed(0, none | 1, 0, dflt, rgb,
+                                                       palette=b"P6\n0 2147483640\n255\n")
+    yield "wide-row-short-file", convert_seed(0, none, 0, dflt, b"P6\n2147483640 1\n255\nab")
+    yield "census-read-error", convert_seed(0, none, 0, dflt, b"P6\n2 2\n255\n\x01\x02\x03")
+    yield "alpha-palette-read-error", convert_seed(8 | 4, none, 0, dflt,
+                                                   b"P6\n2 2\n255\n\x01\x02\x03\x01\x02\x03",
+                                                   mask=partial)
+    yield "comment-error-after-entries", convert_seed(64, none, 0, dflt, rgb,
+                                                      comments=b"Title x\n\"open key\n")
 
 
 def write(target, name, data):

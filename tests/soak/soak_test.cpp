@@ -50,7 +50,7 @@ struct Case {
     std::vector<Pixel> paletteOrder;
     bool useText = false, ztxt = false;
     std::vector<std::pair<std::string, std::string>> comments;
-    bool interlace = false, force = false, hist = false;
+    bool interlace = false, force = false, hist = false, chunks = false;
     int filter = -1, compression = -1;
 
     std::string describe() const {
@@ -66,6 +66,7 @@ struct Case {
         if (interlace) s += "; -interlace";
         if (force) s += "; -force";
         if (hist) s += "; -hist";
+        if (chunks) s += "; -gamma -chroma -phys -time";
         return s;
     }
 };
@@ -96,6 +97,7 @@ public:
         c.interlace = pick(4) == 0;
         c.force = pick(6) == 0;
         c.hist = pick(3) == 0;
+        c.chunks = pick(4) == 0;
         c.filter = int(pick(7)) - 1; // -1 .. 5: 5 is out of range and ignored
         c.compression = int(pick(11)) - 1;
         if (c.filter > 4) c.filter = -1;
@@ -246,6 +248,23 @@ void setOptions(const Case& c) {
         gridpack::background = 1;
         gridpack::backstring = c.backgroundText.c_str();
     }
+    if (c.chunks) {
+        gridpack::gamma = 0.45455f;
+        gridpack::chroma_wx = 0.3127f;
+        gridpack::chroma_wy = 0.329f;
+        gridpack::chroma_rx = 0.64f;
+        gridpack::chroma_ry = 0.33f;
+        gridpack::chroma_gx = 0.3f;
+        gridpack::chroma_gy = 0.6f;
+        gridpack::chroma_bx = 0.15f;
+        gridpack::chroma_by = 0.06f;
+        gridpack::phys_x = 2835;
+        gridpack::phys_y = 2834;
+        gridpack::phys_unit = 1;
+        gridpack::mtime = 1;
+        gridpack::date_string = "2024-02-29";
+        gridpack::time_string = "23:59:58";
+    }
     gridpack::text = c.useText && !c.ztxt;
     gridpack::ztxt = c.useText && c.ztxt;
 }
@@ -364,6 +383,18 @@ void verify(const Case& c, const DecodedPng& png) {
         }
     }
     ASSERT_EQ(png.hasBkgd, c.useBackground);
+    ASSERT_EQ(png.hasGamma, c.chunks);
+    ASSERT_EQ(png.hasChrm, c.chunks);
+    ASSERT_EQ(png.hasPhys, c.chunks);
+    ASSERT_EQ(png.hasTime, c.chunks);
+    if (c.chunks) {
+        ASSERT_EQ(png.physX, 2835u);
+        ASSERT_EQ(png.physY, 2834u);
+        ASSERT_EQ(png.year, 2024u);
+        ASSERT_EQ(png.month, 2u);
+        ASSERT_EQ(png.day, 29u);
+        ASSERT_EQ(png.second, 58u);
+    }
     ASSERT_EQ(png.interlace != 0, c.interlace);
     if (c.useText) {
         ASSERT_EQ(png.texts.size(), c.comments.size());
@@ -389,7 +420,7 @@ TEST(Soak, RandomImagesAndOptionsDecodeToTheirInput) {
     const unsigned seed = unsigned(envNumber("GRIDPACK_SOAK_SEED", 20261206));
     std::atexit(printCurrentCase);
     Generator generator(seed);
-    std::map<std::string, int> forms;
+    std::map<std::string, int> forms, options;
     const auto start = std::chrono::steady_clock::now();
     for (long i = 0; i < count; ++i) {
         const Case c = generator.next();
@@ -410,10 +441,21 @@ TEST(Soak, RandomImagesAndOptionsDecodeToTheirInput) {
         }
         ++forms["colour type " + std::to_string(decoded.colorType) + ", depth " +
                 std::to_string(decoded.bitDepth)];
+        for (const auto& [used, name] : {std::pair{c.useAlpha, "-alpha"},
+                                         {c.useTransparent, "-transparent"},
+                                         {c.useBackground, "-background"},
+                                         {c.usePalette, "-palette"},
+                                         {c.useText, "-text/-ztxt"},
+                                         {c.interlace, "-interlace"},
+                                         {c.force, "-force"},
+                                         {c.hist, "-hist"},
+                                         {c.chunks, "-gamma -chroma -phys -time"}})
+            if (used) ++options[name];
     }
     currentCase.clear();
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%ld conversions in %.1f s (seed %u)\n", count, seconds, seed);
     for (const auto& [form, n] : forms) std::printf("  %s: %d\n", form.c_str(), n);
+    for (const auto& [option, n] : options) std::printf("  with %s: %d\n", option.c_str(), n);
 }
