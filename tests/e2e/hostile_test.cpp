@@ -57,6 +57,12 @@ TEST(HostileHeaders, EndWithTheReadersMessagesOrTheShortFileMessage) {
          tooShort + "268435455 bytes of raster but only 2 remain\n"},
         {"2^31 columns of plain samples", "P2\n2147483640 1\n255\n1 2 3\n",
          tooShort + "2147483640 bytes of raster but only 6 remain\n"},
+        // A row of 87381 xels takes 1048572 bytes, one of 87382 takes 1048584: the first
+        // whose rows are refused early on a short file.
+        {"rows just within a megabyte", "P5\n87381 1\n255\nab",
+         "gridpack: EOF / read error reading a one-byte sample\n"},
+        {"rows just beyond a megabyte", "P5\n87382 1\n255\nab",
+         tooShort + "87382 bytes of raster but only 2 remain\n"},
         {"cols x rows overflows 32 bits with small rows", "P6\n65536 65536\n255\nab",
          "gridpack: EOF / read error reading a one-byte sample\n"},
         {"2^31 rows of one pixel", "P1\n1 2147483640\n1 0 1",
