@@ -250,8 +250,6 @@ void resetConversion() {
     pm_freerow(c.xelrow);
     if (c.colorHash) ppm_freecolorhash(c.colorHash);
     if (c.colorAlphaHash) freecoloralphahash(c.colorAlphaHash);
-    // The mask is freed with its own row count: a mask of the wrong size is refused after it
-    // was read.
     if (c.alpha_mask) pm_freearray(reinterpret_cast<char**>(c.alpha_mask), c.alphaRows);
     releaseRowBuffers();
     freeChv();
