@@ -58,13 +58,13 @@ void alpha_trans(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval max
                  gray** alpha_mask, gray alphaMaxval, bool* canBeTransIndexP,
                  pixel* alphaTransColorP) {
     const bool color = PNM_FORMAT_TYPE(format) == PLAIN_PPM;
-    xel* const xelrow = static_cast<xel*>(pm_allocrow(cols, sizeof(xel)));
+    const XelRow row = allocXelRow(cols);
+    xel* const xelrow = row.get();
     pixel candidate{0, 0, 0};
     bool answer = findFirstTransparent(ifP, rasterPos, cols, rows, maxval, format, alpha_mask,
                                        xelrow, color, &candidate) &&
                   onlyCandidateIsTransparent(ifP, rasterPos, cols, rows, maxval, format, alpha_mask,
                                              alphaMaxval, xelrow, color, candidate);
-    pm_freerow(xelrow);
     *canBeTransIndexP = answer;
     *alphaTransColorP = candidate;
 }

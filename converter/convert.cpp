@@ -1,5 +1,6 @@
 // convertpnm: libpng set-up and the error bridge, the header, the analysis passes over the raster
 // and the decision on the PNG form. The emission of that form is in emit.cpp.
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -58,12 +59,38 @@ pixel colorAtImageScale(const Conversion& c, const char* colorText) {
             scaleSample(parsed.b, c.maxval, c.maxmaxval)};
 }
 
+// A header can promise rows of gigabytes in a file of a few bytes. Every pass would set such
+// rows aside only to fail on the first of them, so a file too short for its raster is refused
+// here, before any row is allocated, once a row would take more than largeRow bytes; smaller
+// images keep the message of the row that ends early.
+constexpr size_t largeRow = size_t(1) << 20;
+
+void refuseTooShortForLargeRows(Conversion& c, FILE* ifP) {
+    if (size_t(c.cols) * sizeof(xel) <= largeRow) return;
+    unsigned long long needed;
+    long long left;
+    const bool representable =
+        pnm_rasterbytes(ifP, c.cols, c.rows, c.maxval, c.format, &needed, &left);
+    if (left < 0 || (representable && needed <= (unsigned long long)left)) return;
+    char message[200];
+    std::snprintf(message, sizeof message,
+                  "the input file is too short: the header promises %s%llu bytes of raster but "
+                  "only %lld remain",
+                  representable ? "" : "more than ", representable ? needed : ULLONG_MAX, left);
+    stopConversion(c, ifP, message);
+}
+
 void readHeader(Conversion& c, FILE* ifP) {
     pnm_readpnminit(ifP, &c.cols, &c.rows, &c.maxval, &c.format);
     pm_tell2(ifP, &c.rasterPos, sizeof c.rasterPos);
     // Every sample is rescaled by dividing by the maxval.
     if (c.maxval == 0)
         stopConversion(c, ifP, "the input image has maxval 0; it must be at least 1");
+    // A PNG has at least one pixel each way; without this, a zero-width image of 2^31 rows
+    // would be read row by empty row, pass after pass, only to be refused by libpng.
+    if (c.cols == 0 || c.rows == 0)
+        stopConversion(c, ifP, "the input image has no pixels; a PNG needs at least one");
+    refuseTooShortForLargeRows(c, ifP);
     c.pnm_type = formatType(c.format);
     c.xelrow = static_cast<xel*>(pm_allocrow(c.cols, int(sizeof(xel))));
 
@@ -87,9 +114,13 @@ void readHeader(Conversion& c, FILE* ifP) {
 
 void readAlphaMask(Conversion& c, FILE* ifP, FILE* afP) {
     if (verbose) pm_message("reading alpha-channel image...");
-    c.alpha_mask = pgm_readpgm(afP, &c.alphaCols, &c.alphaRows, &c.alphaMaxval);
+    // The sizes are compared before the raster is read, so that a mask header promising
+    // billions of rows costs nothing.
+    int alphaFormat;
+    pgm_readpgminit(afP, &c.alphaCols, &c.alphaRows, &c.alphaMaxval, &alphaFormat);
     if (c.alphaCols != c.cols || c.alphaRows != c.rows)
         stopConversion(c, ifP, "dimensions for image and alpha mask do not agree");
+    c.alpha_mask = pgm_readpgmraster(afP, c.alphaCols, c.alphaRows, c.alphaMaxval, alphaFormat);
     if (c.alphaMaxval == 0)
         stopConversion(c, ifP, "the alpha mask has maxval 0; it must be at least 1");
 
@@ -212,6 +243,18 @@ void analyse(Conversion& c, FILE* ifP, FILE* afP, FILE* pfP) {
 }
 
 } // namespace
+
+void resetConversion() {
+    Conversion& c = conversion;
+    if (c.png_ptr) png_destroy_write_struct(&c.png_ptr, &c.info_ptr);
+    pm_freerow(c.xelrow);
+    if (c.colorHash) ppm_freecolorhash(c.colorHash);
+    if (c.colorAlphaHash) freecoloralphahash(c.colorAlphaHash);
+    if (c.alpha_mask) pm_freearray(reinterpret_cast<char**>(c.alpha_mask), c.alphaRows);
+    releaseRowBuffers();
+    freeChv();
+    c = Conversion{};
+}
 
 int convertpnm(FILE* ifP, FILE* afP, FILE* pfP, FILE* tfP) {
     return convertpnmTo(ifP, afP, pfP, tfP, stdout);

@@ -356,16 +356,20 @@ void releaseConversion(Conversion& c) {
     if (c.colorHash) ppm_freecolorhash(c.colorHash);
     if (c.colorAlphaHash) freecoloralphahash(c.colorAlphaHash);
     if (c.alpha_mask) pm_freearray(reinterpret_cast<char**>(c.alpha_mask), c.rows);
+    releaseRowBuffers();
+    c = Conversion{};
+}
+
+} // namespace
+
+void releaseRowBuffers() {
     std::free(buffers.pngRow);
     std::free(buffers.bitRow);
     std::free(buffers.sampleScale);
     std::free(buffers.alphaScale);
     std::free(buffers.grayIndex);
     buffers = RowBuffers{};
-    c = Conversion{};
 }
-
-} // namespace
 
 void writePng(Conversion& c, FILE* ifP, FILE* tfP, FILE* ofP) {
     if (setjmp(gridpack_jmpbuf_struct.jmpbuf)) {

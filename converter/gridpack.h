@@ -4,6 +4,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <memory>
 #include <png.h>
 
 #include "pixmill.h"
@@ -57,6 +58,13 @@ extern int errorlevel;
 int convertpnm(FILE* ifP, FILE* afP, FILE* pfP, FILE* tfP);
 // The same, writing the PNG to ofP.
 int convertpnmTo(FILE* ifP, FILE* afP, FILE* pfP, FILE* tfP, FILE* ofP);
+
+// A pass's own row of xels, freed when the pass returns and also when a fatal error throws (fuzz
+// builds). The passes make no libpng call, so no longjmp can skip its destructor.
+using XelRow = std::unique_ptr<xel, void (*)(void*)>;
+inline XelRow allocXelRow(int cols) {
+    return XelRow(static_cast<xel*>(pm_allocrow(cols, int(sizeof(xel)))), pm_freerow);
+}
 
 // ---- Significant bits (sigbits.cpp) ------------------------------------------------------------
 
@@ -208,6 +216,13 @@ struct Conversion {
 // Writes the PNG header, the ancillary chunks and every row from the decision in c; frees what
 // the conversion allocated.
 void writePng(Conversion& c, FILE* ifP, FILE* tfP, FILE* ofP);
+// Frees emit.cpp's row buffers and scale tables (part of releasing a conversion).
+void releaseRowBuffers();
+// For builds where pm_error throws (fuzzing): frees and clears what a conversion that ended in
+// a fatal error left behind (libpng structures, rows, tables, the alpha mask, the census cache),
+// so that the next conversion in the process starts clean. A no-op after a conversion that
+// completed.
+void resetConversion();
 
 } // namespace gridpack
 

@@ -1,6 +1,7 @@
 // Palette construction and the palette's transparent and background entries.
 #include <climits>
 #include <cstdlib>
+#include <memory>
 
 #include "gridpack.h"
 
@@ -10,7 +11,9 @@ void readOrderedPalette(FILE* pfP, pixel orderedPalette[], unsigned int* ordered
     if (verbose) pm_message("reading ordered palette (colormap)...");
     int cols, rows, format;
     pixval maxval;
-    xel** const xels = pnm_readpnm(pfP, &cols, &rows, &maxval, &format);
+    pnm_readpnminit(pfP, &cols, &rows, &maxval, &format);
+    // The type and the size are judged from the header, before the raster: a header promising
+    // billions of pixels then costs nothing, and at most 256 pixels are ever read.
     if (PNM_FORMAT_TYPE(format) != PLAIN_PPM)
         pm_error("ordered palette must be a PPM file, not type %d", format);
 
@@ -21,10 +24,15 @@ void readOrderedPalette(FILE* pfP, pixel orderedPalette[], unsigned int* ordered
                  int(MAXPALETTEENTRIES));
     if (verbose) pm_message("%d colors found", int(count));
 
+    // A zero-width palette has no pixels, and its rows hold no bytes to read.
     unsigned int n = 0;
-    for (int row = 0; row < rows; ++row)
-        for (int col = 0; col < cols; ++col) orderedPalette[n++] = xels[row][col];
-    pm_freearray(reinterpret_cast<char**>(xels), rows);
+    if (cols > 0) {
+        xel row[MAXPALETTEENTRIES];
+        for (int r = 0; r < rows; ++r) {
+            pnm_readpnmrow(pfP, row, cols, maxval, format);
+            for (int col = 0; col < cols; ++col) orderedPalette[n++] = row[col];
+        }
+    }
     *orderedSizeP = n;
 }
 
@@ -72,7 +80,8 @@ struct AlphaLists {
 unsigned int collectPairs(FILE* ifP, int cols, int rows, pixval maxval, int format,
                           pm_filepos rasterPos, gray** alpha_mask, color_hash cht,
                           const AlphaLists& lists) {
-    xel* const xelrow = static_cast<xel*>(pm_allocrow(cols, sizeof(xel)));
+    const XelRow ownedRow = allocXelRow(cols);
+    xel* const xelrow = ownedRow.get();
     unsigned int pairs = 0;
     pm_seek2(ifP, &rasterPos, sizeof rasterPos);
     for (int row = 0; row < rows && pairs <= MAXPALETTEENTRIES; ++row) {
@@ -107,7 +116,6 @@ unsigned int collectPairs(FILE* ifP, int cols, int rows, pixval maxval, int form
             ++pairs;
         }
     }
-    pm_freerow(xelrow);
     return pairs;
 }
 
@@ -126,21 +134,24 @@ void compute_alpha_palette(FILE* ifP, int cols, int rows, pixval maxval, int for
         *tooManyPairsP = true;
         return;
     }
-    color_hash const cht = ppm_colorhisttocolorhash(chv, colors);
-
-    AlphaLists lists;
+    // Owned until this function returns, also when a read error throws (fuzz builds).
+    const std::unique_ptr<color_hash_entry*, void (*)(color_hash)> cht(
+        ppm_colorhisttocolorhash(chv, colors), ppm_freecolorhash);
     void* values;
     void* counts;
     mallocProduct(&values, size_t(colors) * MAXPALETTEENTRIES, sizeof(gray));
     mallocProduct(&counts, size_t(colors), sizeof(unsigned int));
+    const std::unique_ptr<void, void (*)(void*)> ownValues(values, std::free);
+    const std::unique_ptr<void, void (*)(void*)> ownCounts(counts, std::free);
     if (values == nullptr || counts == nullptr)
         pm_error("out of memory allocating alpha/palette entries");
+    AlphaLists lists;
     lists.values = static_cast<gray*>(values);
     lists.counts = static_cast<unsigned int*>(counts);
     for (int i = 0; i < colors; ++i) lists.counts[i] = 0;
 
     const unsigned int pairs =
-        collectPairs(ifP, cols, rows, maxval, format, rasterPos, alpha_mask, cht, lists);
+        collectPairs(ifP, cols, rows, maxval, format, rasterPos, alpha_mask, cht.get(), lists);
     *paletteSizeP = pairs;
 
     if (pairs > MAXPALETTEENTRIES) {
@@ -163,10 +174,6 @@ void compute_alpha_palette(FILE* ifP, int cols, int rows, pixval maxval, int for
             pm_error("internal inconsistency: remapped bot_idx = %d, top_idx = %d", bottom, top);
         *transSizeP = unsigned(bottom);
     }
-
-    std::free(lists.values);
-    std::free(lists.counts);
-    ppm_freecolorhash(cht);
 }
 
 bool closestColorInPalette(pixval r, pixval g, pixval b, const pixel palette[],

@@ -47,7 +47,8 @@ bool allSamplesRepeat(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixva
 
 void meaningful_bits_pgm(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval maxval,
                          int format, int* meaningfulBitsP) {
-    xel* const xelrow = static_cast<xel*>(pm_allocrow(cols, sizeof(xel)));
+    const XelRow row = allocXelRow(cols);
+    xel* const xelrow = row.get();
     int bits = pm_maxvaltobits(int(maxval));
 
     // A level is tried when the maxval is exactly its width's full scale, or when the level
@@ -65,20 +66,17 @@ void meaningful_bits_pgm(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pi
     passed = (maxval == 3 || passed) &&
              allSamplesRepeat(ifP, rasterPos, cols, rows, maxval, format, xelrow, false, level2to1);
     if (passed) bits = 1;
-
-    pm_freerow(xelrow);
     *meaningfulBitsP = bits;
 }
 
 void meaningful_bits_ppm(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval maxval,
                          int format, int* meaningfulBitsP) {
-    xel* const xelrow = static_cast<xel*>(pm_allocrow(cols, sizeof(xel)));
+    const XelRow row = allocXelRow(cols);
     int bits = pm_maxvaltobits(int(maxval));
     // Colour is only ever written with 8 or 16 bits per sample, so narrower levels gain nothing.
     if (maxval == 65535 &&
-        allSamplesRepeat(ifP, rasterPos, cols, rows, maxval, format, xelrow, true, level16to8))
+        allSamplesRepeat(ifP, rasterPos, cols, rows, maxval, format, row.get(), true, level16to8))
         bits = 8;
-    pm_freerow(xelrow);
     *meaningfulBitsP = bits;
 }
 

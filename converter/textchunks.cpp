@@ -109,8 +109,8 @@ void startComment(png_text* entryP, const LineBuffer& line, bool compressed) {
     entryP->lang_key = nullptr;
 
     char* const keyword = allocTextBuffer(line.length);
+    entryP->key = keyword; // owned by the entry before readOffKey can fail
     size_t pos = readOffKey(line, keyword);
-    entryP->key = keyword;
 
     while (pos < line.length && isFiller(line.bytes[pos])) ++pos;
 
@@ -156,14 +156,37 @@ void handleArrayAllocation(png_text** entriesP, size_t* capacityP, size_t index)
 
 } // namespace
 
+namespace {
+// What the reader holds while it runs. A fatal error that throws (fuzz builds) frees it; exit
+// runs no destructor, and a completed read hands it on.
+struct ReaderState {
+    png_text* entries = nullptr;
+    size_t started = 0; // entries whose key and text are set (or null)
+    LineBuffer line{};
+    bool handedOn = false;
+
+    ~ReaderState() {
+        if (handedOn) return;
+        std::free(line.bytes);
+        for (size_t i = 0; i < started; ++i) {
+            std::free(entries[i].key);
+            std::free(entries[i].text);
+        }
+        std::free(entries);
+    }
+};
+} // namespace
+
 png_text* readCommentFile(FILE* tfP, bool compressed, int* countP) {
+    ReaderState state;
     size_t capacity = 256;
     void* block;
     mallocProduct(&block, capacity, sizeof(png_text));
     if (block == nullptr) pm_error("%s", arrayAllocFailure);
-    png_text* entries = static_cast<png_text*>(block);
+    png_text*& entries = state.entries;
+    entries = static_cast<png_text*>(block);
 
-    LineBuffer line;
+    LineBuffer& line = state.line;
     initLineBuffer(&line);
 
     size_t index = 0;
@@ -173,6 +196,8 @@ png_text* readCommentFile(FILE* tfP, bool compressed, int* countP) {
         if (line.bytes[0] != ' ' && line.bytes[0] != '\t') {
             if (haveEntry) ++index;
             handleArrayAllocation(&entries, &capacity, index);
+            entries[index].key = entries[index].text = nullptr;
+            state.started = index + 1;
             startComment(&entries[index], line, compressed);
             haveEntry = true;
         } else {
@@ -182,13 +207,13 @@ png_text* readCommentFile(FILE* tfP, bool compressed, int* countP) {
             continueComment(&entries[index], line);
         }
     }
-    std::free(line.bytes);
-
     // libpng counts text entries in an int; that many lines would need more memory than any
     // comment file gets, but the count must not wrap.
     const size_t count = haveEntry ? index + 1 : 0;
     if (count > size_t(INT_MAX)) pm_error("%s", arrayAllocFailure);
     *countP = int(count);
+    std::free(line.bytes);
+    state.handedOn = true;
     return entries;
 }
 

@@ -76,3 +76,61 @@ void* pm_scratchbuf(pm_scratchslot slot, size_t count, size_t size) {
     }
     return buffers[slot];
 }
+
+[[noreturn]] static void indexAllocFailure(int rows) {
+    pm_error("out of memory allocating row index (%u rows) for an array", unsigned(rows));
+}
+
+void pm_arraybegin(pm_arraybuilder* b, FILE* f, int cols, int rows, int size, unsigned int maxval,
+                   int format) {
+    *b = pm_arraybuilder{nullptr, 0, cols, rows, size, 0, false};
+    if (pm_rasterfits(f, cols, rows, maxval, format)) {
+        b->index = pm_allocarray(cols, rows, size);
+        b->wholeBlock = true;
+    }
+}
+
+// Room for entries up to and including entry `needed`, doubling (at most to rows + 1 entries).
+static void growIndex(pm_arraybuilder* b, size_t needed) {
+    if (needed < b->capacity) return;
+    if (b->rows < 0) indexAllocFailure(b->rows);
+    const size_t full = size_t(b->rows) + 1;
+    size_t capacity = b->capacity < 8 ? 8 : b->capacity * 2;
+    if (capacity > full) capacity = full;
+    if (capacity <= needed) capacity = needed + 1;
+    size_t bytes;
+    void* grown = nullptr;
+    if (pm_mulsize(capacity, sizeof(char*), &bytes)) grown = std::realloc(b->index, bytes);
+    if (grown == nullptr) indexAllocFailure(b->rows);
+    b->index = static_cast<char**>(grown);
+    b->capacity = capacity;
+}
+
+void* pm_arrayrow(pm_arraybuilder* b, int row) {
+    if (b->wholeBlock) return b->index[row];
+    growIndex(b, size_t(row));
+    b->index[row] = static_cast<char*>(pm_allocrow(b->cols, b->size));
+    b->filled = row + 1;
+    return b->index[row];
+}
+
+char** pm_arrayfinish(pm_arraybuilder* b) {
+    if (!b->wholeBlock) {
+        growIndex(b, size_t(b->rows));
+        // Rows allocated one by one: pm_freearray frees them one by one.
+        b->index[b->rows] = nullptr;
+    }
+    char** const index = b->index;
+    *b = pm_arraybuilder{};
+    return index;
+}
+
+void pm_arrayabandon(pm_arraybuilder* b) {
+    if (b->wholeBlock) {
+        pm_freearray(b->index, b->rows);
+    } else {
+        for (int row = 0; row < b->filled; ++row) pm_freerow(b->index[row]);
+        std::free(b->index);
+    }
+    *b = pm_arraybuilder{};
+}

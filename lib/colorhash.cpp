@@ -3,8 +3,15 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "pmintern.h"
+
+// Blocks owned by one function until it returns them: a read error that throws (fuzz builds)
+// must not leak them. exit() runs no destructor, so the program itself is unaffected.
+using OwnedHash = std::unique_ptr<color_hash_entry*, void (*)(color_hash)>;
+using OwnedPixels = std::unique_ptr<pixel, void (*)(void*)>;
+using OwnedBlock = std::unique_ptr<void, void (*)(void*)>;
 
 // ---- Hash tables -----------------------------------------------------------------------------
 
@@ -84,7 +91,9 @@ struct RowSource {
 // are those of hashing every pixel.
 static color_hash countInHash(const RowSource& src, int cols, int rows, int maxcolors,
                               int* colorsP) {
-    color_hash cht = ppm_alloccolorhash();
+    OwnedHash owner(ppm_alloccolorhash(), ppm_freecolorhash);
+    const color_hash cht = owner.get();
+    *colorsP = 0;
     int colors = 0;
     color_hash_entry* last = nullptr;
     for (int r = 0; r < rows; ++r) {
@@ -97,7 +106,6 @@ static color_hash countInHash(const RowSource& src, int cols, int rows, int maxc
                 if (last == nullptr) {
                     ++colors;
                     if (maxcolors > 0 && colors > maxcolors) {
-                        ppm_freecolorhash(cht);
                         *colorsP = colors;
                         return nullptr;
                     }
@@ -110,7 +118,7 @@ static color_hash countInHash(const RowSource& src, int cols, int rows, int maxc
         }
     }
     *colorsP = colors;
-    return cht;
+    return owner.release();
 }
 
 namespace {
@@ -147,6 +155,8 @@ static color_hash countBounded(const RowSource& src, int cols, int rows, int max
     mallocProduct(&colorBlock, slots, sizeof(pixel));
     mallocProduct(&countBlock, slots, sizeof(int));
     mallocProduct(&orderBlock, size_t(maxcolors), sizeof(unsigned int));
+    const OwnedBlock colorOwner(colorBlock, std::free), countOwner(countBlock, std::free),
+        orderOwner(orderBlock, std::free);
     if (colorBlock == nullptr || countBlock == nullptr || orderBlock == nullptr)
         pm_error("out of memory computing hash table");
     BoundedCounter t{slots - 1, static_cast<pixel*>(colorBlock), static_cast<int*>(countBlock),
@@ -186,22 +196,19 @@ static color_hash countBounded(const RowSource& src, int cols, int rows, int max
         }
     }
 
-    color_hash cht = nullptr;
     if (exceeded) {
         *colorsP = maxcolors + 1;
-    } else {
-        cht = ppm_alloccolorhash();
-        for (int i = 0; i < colors; ++i) {
-            const unsigned int slot = t.firstSeen[i];
-            if (!newEntryAtHead(cht, ppm_hashpixel(t.colors[slot]), t.colors[slot], t.counts[slot]))
-                pm_error("out of memory computing hash table");
-        }
-        *colorsP = colors;
+        return nullptr;
     }
-    std::free(colorBlock);
-    std::free(countBlock);
-    std::free(orderBlock);
-    return cht;
+    OwnedHash owner(ppm_alloccolorhash(), ppm_freecolorhash);
+    for (int i = 0; i < colors; ++i) {
+        const unsigned int slot = t.firstSeen[i];
+        if (!newEntryAtHead(owner.get(), ppm_hashpixel(t.colors[slot]), t.colors[slot],
+                            t.counts[slot]))
+            pm_error("out of memory computing hash table");
+    }
+    *colorsP = colors;
+    return owner.release();
 }
 
 // Counting stops at the first colour beyond a positive maxcolors; 0 means no limit.
@@ -221,11 +228,10 @@ static color_hash computeFromMemory(pixel** pixels, int cols, int rows, int maxc
 
 static color_hash computeFromFile(FILE* f, int cols, int rows, pixval maxval, int format,
                                   int maxcolors, int* colorsP) {
-    pixel* const buffer = static_cast<pixel*>(pm_allocrow(cols, int(sizeof(pixel))));
-    const RowSource src{nullptr, f, maxval, format, buffer};
-    color_hash cht = computecolorhash(src, cols, rows, maxcolors, colorsP);
-    pm_freerow(buffer);
-    return cht;
+    const OwnedPixels buffer(static_cast<pixel*>(pm_allocrow(cols, int(sizeof(pixel)))),
+                             pm_freerow);
+    const RowSource src{nullptr, f, maxval, format, buffer.get()};
+    return computecolorhash(src, cols, rows, maxcolors, colorsP);
 }
 
 color_hash ppm_computecolorhash(pixel** pixels, int cols, int rows, int maxcolors, int* colorsP) {
@@ -336,8 +342,10 @@ color_hash ppm_colorrowtocolorhash(pixel* colorrow, int ncolors) {
 // are more than maxcolors.
 static pixel* collectColorRow(const RowSource& src, int cols, int rows, int maxcolors,
                               int* ncolorsP) {
-    pixel* colorrow = static_cast<pixel*>(pm_allocrow(maxcolors, int(sizeof(pixel))));
-    color_hash cht = ppm_alloccolorhash();
+    OwnedPixels colorrow(static_cast<pixel*>(pm_allocrow(maxcolors, int(sizeof(pixel)))),
+                         pm_freerow);
+    const OwnedHash owner(ppm_alloccolorhash(), ppm_freecolorhash);
+    const color_hash cht = owner.get();
     int ncolors = 0;
     for (int r = 0; r < rows; ++r) {
         const pixel* const row = src.row(r, cols);
@@ -347,19 +355,16 @@ static pixel* collectColorRow(const RowSource& src, int cols, int rows, int maxc
             const unsigned int hash = ppm_hashpixel(p);
             if (findEntry(cht, hash, p) != nullptr) continue;
             if (ncolors >= maxcolors) {
-                pm_freerow(colorrow);
-                ppm_freecolorhash(cht);
                 *ncolorsP = -1;
                 return nullptr;
             }
             if (newEntryAtHead(cht, hash, p, ncolors) == nullptr)
                 pm_error("out of memory adding to hash table");
-            colorrow[ncolors++] = p;
+            colorrow.get()[ncolors++] = p;
         }
     }
-    ppm_freecolorhash(cht);
     *ncolorsP = ncolors;
-    return colorrow;
+    return colorrow.release();
 }
 
 pixel* ppm_computecolorrow(pixel** pixels, int cols, int rows, int maxcolors, int* ncolorsP) {
@@ -370,11 +375,10 @@ pixel* ppm_computecolorrow(pixel** pixels, int cols, int rows, int maxcolors, in
 pixel* ppm_mapfiletocolorrow(FILE* f, int maxcolors, int* ncolorsP, pixval* maxvalP) {
     int cols, rows, format;
     ppm_readppminit(f, &cols, &rows, maxvalP, &format);
-    pixel* const buffer = static_cast<pixel*>(pm_allocrow(cols, int(sizeof(pixel))));
-    const RowSource src{nullptr, f, *maxvalP, format, buffer};
-    pixel* colorrow = collectColorRow(src, cols, rows, maxcolors, ncolorsP);
-    pm_freerow(buffer);
-    return colorrow;
+    const OwnedPixels buffer(static_cast<pixel*>(pm_allocrow(cols, int(sizeof(pixel)))),
+                             pm_freerow);
+    const RowSource src{nullptr, f, *maxvalP, format, buffer.get()};
+    return collectColorRow(src, cols, rows, maxcolors, ncolorsP);
 }
 
 void ppm_colorrowtomapfile(FILE* f, pixel* colormap, int ncolors, pixval maxval) {

@@ -185,6 +185,72 @@ void pm_check(FILE* f, int checkType, unsigned int needRasterSize, int* retvalP)
     if (retvalP) *retvalP = result;
 }
 
+// The bytes from the current position to the end of a seekable stream, or -1 when the stream
+// cannot tell. A descriptor must be a regular file (a device may seek without having an end);
+// a stream without one (a memory stream) is measured by seeking to its end and back.
+static long long bytesLeft(FILE* f) {
+    const off_t pos = ftello(f);
+    if (pos < 0) return -1;
+    const int fd = fileno(f);
+    if (fd >= 0) {
+        struct stat st;
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+        return st.st_size > pos ? (long long)(st.st_size - pos) : 0;
+    }
+    if (fseeko(f, 0, SEEK_END) != 0) return -1;
+    const off_t end = ftello(f);
+    if (fseeko(f, pos, SEEK_SET) != 0)
+        pm_error("fseeko() failed to restore a file position.  Errno = %s (%d)",
+                 std::strerror(errno), errno);
+    return end > pos ? (long long)(end - pos) : 0;
+}
+
+// The fewest bytes the raster can take: raw rows exactly, a plain sample at least one digit.
+static bool smallestRaster(int cols, int rows, unsigned int maxval, int format,
+                           unsigned long long* bytesP) {
+    if (cols < 0 || rows < 0) return false;
+    const size_t sampleBytes = maxval > 255 ? 2 : 1;
+    size_t rowBytes;
+    switch (format) {
+    case RAW_PBM:
+        rowBytes = (size_t(cols) + 7) / 8;
+        break;
+    case RAW_PGM:
+        rowBytes = size_t(cols) * sampleBytes;
+        break;
+    case RAW_PPM:
+        rowBytes = size_t(cols) * 3 * sampleBytes;
+        break;
+    case PLAIN_PBM:
+    case PLAIN_PGM:
+        rowBytes = size_t(cols);
+        break;
+    case PLAIN_PPM:
+        rowBytes = size_t(cols) * 3;
+        break;
+    default:
+        return false;
+    }
+    // cols is below 2^31, so rowBytes cannot wrap; the product with rows can.
+    size_t total;
+    if (!pm_mulsize(rowBytes, size_t(rows), &total)) return false;
+    *bytesP = total;
+    return true;
+}
+
+bool pnm_rasterbytes(FILE* f, int cols, int rows, pixval maxval, int format,
+                     unsigned long long* neededP, long long* leftP) {
+    *leftP = bytesLeft(f);
+    return smallestRaster(cols, rows, maxval, format, neededP);
+}
+
+bool pm_rasterfits(FILE* f, int cols, int rows, unsigned int maxval, int format) {
+    unsigned long long need;
+    long long left;
+    return pnm_rasterbytes(f, cols, rows, maxval, format, &need, &left) && left >= 0 &&
+           (unsigned long long)left >= need;
+}
+
 char* pm_read_unknown_size(FILE* f, long* nreadP) {
     long size = 16384;
     char* buf = static_cast<char*>(std::malloc(size_t(size)));

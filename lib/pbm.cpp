@@ -90,9 +90,9 @@ void pbm_readpbmrow_packed(FILE* f, unsigned char* packedBits, int cols, int for
 bit** pbm_readpbm(FILE* f, int* colsP, int* rowsP) {
     int format;
     pbm_readpbminit(f, colsP, rowsP, &format);
-    bit** bits = pm_allocarray_of<bit>(*colsP, *rowsP);
-    for (int row = 0; row < *rowsP; ++row) pbm_readpbmrow(f, bits[row], *colsP, format);
-    return bits;
+    const int cols = *colsP;
+    return pm_readraster<bit>(f, cols, *rowsP, 1, format,
+                              [&](bit* row) { pbm_readpbmrow(f, row, cols, format); });
 }
 
 int pm_checkrawraster(FILE* f, size_t rows, size_t cols, size_t bytesPerCol) {

@@ -60,12 +60,15 @@ void pgm_readpgmrow(FILE* f, gray* grayrow, int cols, gray maxval, int format) {
     }
 }
 
+gray** pgm_readpgmraster(FILE* f, int cols, int rows, gray maxval, int format) {
+    return pm_readraster<gray>(f, cols, rows, maxval, format,
+                               [&](gray* row) { pgm_readpgmrow(f, row, cols, maxval, format); });
+}
+
 gray** pgm_readpgm(FILE* f, int* colsP, int* rowsP, gray* maxvalP) {
     int format;
     pgm_readpgminit(f, colsP, rowsP, maxvalP, &format);
-    gray** grays = pm_allocarray_of<gray>(*colsP, *rowsP);
-    for (int row = 0; row < *rowsP; ++row) pgm_readpgmrow(f, grays[row], *colsP, *maxvalP, format);
-    return grays;
+    return pgm_readpgmraster(f, *colsP, *rowsP, *maxvalP, format);
 }
 
 void pgm_check(FILE* f, int checkType, int format, int cols, int rows, gray maxval, int* retvalP) {

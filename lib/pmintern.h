@@ -96,6 +96,51 @@ const unsigned char* pm_readrawsamples(FILE* f, size_t count, unsigned int maxva
 // one-byte sample message.
 const unsigned char* pm_readrawbitrow(FILE* f, int cols);
 
+// ---- Whole images ----
+// True when f is a seekable stream (a regular file, or a stream without a descriptor that can
+// seek to its end) with at least as many bytes after the current position as the smallest
+// raster the header describes: a raw raster exactly, a plain one one byte per sample. False for
+// pipes, for streams that cannot tell their size, and for unknown formats.
+bool pm_rasterfits(FILE* f, int cols, int rows, unsigned int maxval, int format);
+
+// The row index of a whole-image reader while its rows are being read. When the stream holds
+// the raster it is one pm_allocarray; otherwise the index and the rows grow as rows arrive, so
+// that a header promising more than the stream holds costs memory in proportion to what the
+// stream really contains, and the reader still stops with the message of the row that is
+// missing.
+struct pm_arraybuilder {
+    char** index;
+    size_t capacity; // entries of index (growing form)
+    int cols, rows, size;
+    int filled;      // rows allocated so far (growing form)
+    bool wholeBlock; // index came from pm_allocarray
+};
+void pm_arraybegin(pm_arraybuilder* b, FILE* f, int cols, int rows, int size, unsigned int maxval,
+                   int format);
+// The row about to be read; rows are asked for in order.
+void* pm_arrayrow(pm_arraybuilder* b, int row);
+// The finished array, released with pm_freearray.
+char** pm_arrayfinish(pm_arraybuilder* b);
+// Frees whatever was built (a fatal error that throws in fuzz builds).
+void pm_arrayabandon(pm_arraybuilder* b);
+
+// Reads a whole raster, row after row, through readRow(T* row).
+template <typename T, typename ReadRow>
+T** pm_readraster(FILE* f, int cols, int rows, unsigned int maxval, int format, ReadRow readRow) {
+    pm_arraybuilder b;
+    pm_arraybegin(&b, f, cols, rows, int(sizeof(T)), maxval, format);
+    // Only a throwing pm_error (fuzz builds) unwinds through here; exit runs no destructor.
+    struct Abandon {
+        pm_arraybuilder* b;
+        ~Abandon() {
+            if (b) pm_arrayabandon(b);
+        }
+    } abandon{&b};
+    for (int row = 0; row < rows; ++row) readRow(static_cast<T*>(pm_arrayrow(&b, row)));
+    abandon.b = nullptr;
+    return reinterpret_cast<T**>(pm_arrayfinish(&b));
+}
+
 // pm_check's result for a raw raster of rows * cols * bytesPerCol bytes after the current
 // position.
 int pm_checkrawraster(FILE* f, size_t rows, size_t cols, size_t bytesPerCol);

@@ -66,9 +66,10 @@ void pnm_readpnmrow(FILE* f, xel* xelrow, int cols, pixval maxval, int format) {
 
 xel** pnm_readpnm(FILE* f, int* colsP, int* rowsP, pixval* maxvalP, int* formatP) {
     pnm_readpnminit(f, colsP, rowsP, maxvalP, formatP);
-    xel** xels = pm_allocarray_of<xel>(*colsP, *rowsP);
-    for (int row = 0; row < *rowsP; ++row) pnm_readpnmrow(f, xels[row], *colsP, *maxvalP, *formatP);
-    return xels;
+    const int cols = *colsP, format = *formatP;
+    const pixval maxval = *maxvalP;
+    return pm_readraster<xel>(f, cols, *rowsP, maxval, format,
+                              [&](xel* row) { pnm_readpnmrow(f, row, cols, maxval, format); });
 }
 
 void pnm_check(FILE* f, int checkType, int format, int cols, int rows, pixval maxval,

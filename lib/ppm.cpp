@@ -94,9 +94,10 @@ void ppm_readppmrow(FILE* f, pixel* pixelrow, int cols, pixval maxval, int forma
 pixel** ppm_readppm(FILE* f, int* colsP, int* rowsP, pixval* maxvalP) {
     int format;
     ppm_readppminit(f, colsP, rowsP, maxvalP, &format);
-    pixel** pixels = pm_allocarray_of<pixel>(*colsP, *rowsP);
-    for (int row = 0; row < *rowsP; ++row) ppm_readppmrow(f, pixels[row], *colsP, *maxvalP, format);
-    return pixels;
+    const int cols = *colsP;
+    const pixval maxval = *maxvalP;
+    return pm_readraster<pixel>(f, cols, *rowsP, maxval, format,
+                                [&](pixel* row) { ppm_readppmrow(f, row, cols, maxval, format); });
 }
 
 void ppm_check(FILE* f, int checkType, int format, int cols, int rows, pixval maxval,

@@ -121,6 +121,12 @@ constexpr int PM_CHECK_TOO_LONG = 2;
 constexpr int PM_CHECK_UNCHECKABLE = 3;
 // Compares the bytes left in a regular file with the raster size; result may be null.
 void pm_check(FILE* f, int checkType, unsigned int needRasterSize, int* retvalP);
+// The fewest bytes the raster of a header can take (a raw raster exactly, a plain one one byte
+// per sample) through neededP, false when that does not fit 64 bits or the format is unknown;
+// and through leftP the bytes after the current position of a regular file or of a seekable
+// stream without a descriptor, -1 for anything else (a pipe, a device).
+bool pnm_rasterbytes(FILE* f, int cols, int rows, pixval maxval, int format,
+                     unsigned long long* neededP, long long* leftP);
 
 // The whole stream in a malloc'd buffer; the byte count through nreadP.
 char* pm_read_unknown_size(FILE* f, long* nreadP);
@@ -182,8 +188,15 @@ void pbm_readpbmrow_packed(FILE* f, unsigned char* packedBits, int cols, int for
 void pgm_readpgmrow(FILE* f, gray* grayrow, int cols, gray maxval, int format);
 void ppm_readppmrow(FILE* f, pixel* pixelrow, int cols, pixval maxval, int format);
 
+// Whole images as arrays: one block when the stream is seen to hold the raster; otherwise (a pipe,
+// a file too short) the rows are allocated as they are read, so that a header promising more
+// than the stream holds costs memory only for what is there. The index always has rows + 1
+// entries, so a zero-width image still costs 8 bytes per row.
 bit** pbm_readpbm(FILE* f, int* colsP, int* rowsP);
 gray** pgm_readpgm(FILE* f, int* colsP, int* rowsP, gray* maxvalP);
+// The raster of a graymap whose header pgm_readpgminit has read (pgm_readpgm is the two in one),
+// so that a caller can judge the size before any memory is spent on it.
+gray** pgm_readpgmraster(FILE* f, int cols, int rows, gray maxval, int format);
 pixel** ppm_readppm(FILE* f, int* colsP, int* rowsP, pixval* maxvalP);
 
 void pbm_check(FILE* f, int checkType, int format, int cols, int rows, int* retvalP);

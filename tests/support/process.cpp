@@ -2,6 +2,7 @@
 
 #include "testutil.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -54,6 +56,8 @@ void check(bool ok, const char* what) {
     }
     dup2(errWrite, 2);
     for (int fd = 3; fd < 1024; ++fd) close(fd);
+    // An ignored signal stays ignored across exec; a handled one returns to its default.
+    signal(SIGPIPE, options.ignoreSigpipe ? SIG_IGN : SIG_DFL);
     for (const auto& [name, value] : options.env) {
         if (value.empty())
             unsetenv(name.c_str());
@@ -99,6 +103,10 @@ RunResult runProgram(const std::string& path, const std::vector<std::string>& ar
 
     const double deadline = now() + options.timeoutSeconds;
     int outFd = out[0], errFd = err[0];
+    if (options.stdoutReadLimit == 0) {
+        close(outFd);
+        outFd = -1;
+    }
     char buf[65536];
     while (outFd >= 0 || errFd >= 0) {
         pollfd fds[3];
@@ -127,8 +135,12 @@ RunResult runProgram(const std::string& path, const std::vector<std::string>& ar
                 }
                 continue;
             }
-            const ssize_t r = read(fds[i].fd, buf, sizeof buf);
-            std::string& sink = fds[i].fd == outFd ? result.stdoutBytes : result.stderrText;
+            const bool isOut = fds[i].fd == outFd;
+            size_t want = sizeof buf;
+            if (isOut && options.stdoutReadLimit >= 0)
+                want = std::min(want, size_t(options.stdoutReadLimit) - result.stdoutBytes.size());
+            const ssize_t r = want > 0 ? read(fds[i].fd, buf, want) : 0;
+            std::string& sink = isOut ? result.stdoutBytes : result.stderrText;
             if (r > 0) {
                 sink.append(buf, size_t(r));
             } else if (r == 0 || errno != EINTR) {
@@ -143,8 +155,10 @@ RunResult runProgram(const std::string& path, const std::vector<std::string>& ar
     sigaction(SIGPIPE, &previous, nullptr);
 
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    rusage usage{};
+    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
+    result.maxRssKb = usage.ru_maxrss;
     if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;

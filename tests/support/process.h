@@ -10,6 +10,7 @@ struct RunResult {
     int exitStatus = -1; // -1 when the process ended by a signal
     int signal = 0;
     bool timedOut = false;
+    long maxRssKb = 0; // the child's peak resident memory
     std::string stdoutBytes;
     std::string stderrText;
 };
@@ -21,6 +22,10 @@ struct RunOptions {
     // Standard output to this file instead of a capturing pipe (for example /dev/full).
     std::string stdoutFile;
     bool closeStdout = false;
+    // The reader of standard output goes away after this many bytes (-1: reads everything).
+    long stdoutReadLimit = -1;
+    // The child starts with SIGPIPE ignored, as under a shell that ignores it.
+    bool ignoreSigpipe = false;
     // Environment variables set for the child; an empty value unsets the variable.
     std::map<std::string, std::string> env;
     double timeoutSeconds = 60;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "pixmill.h"
+#include "pmintern.h"
 #include "testutil.h"
 
 namespace {
@@ -163,4 +164,75 @@ TEST_F(FileIo, ClosingAStreamWithAnErrorReportsIt) {
     EXPECT_EXIT(writeAndClose(), ::testing::ExitedWithCode(1),
                 "A file read or write error occurred at some point\n.*Error writing the output "
                 "file.  Errno = No space left on device");
+}
+
+// ---- The smallest raster of a header against what a stream holds ----------------------------
+
+TEST_F(FileIo, SmallestRasterOfEachEncoding) {
+    const struct {
+        int format, cols, rows;
+        pixval maxval;
+        unsigned long long bytes;
+    } cases[] = {
+        {RAW_PBM, 10, 3, 1, 6},
+        {RAW_PBM, 8, 3, 1, 3},
+        {RAW_PGM, 3, 2, 255, 6},
+        {RAW_PGM, 3, 2, 256, 12},
+        {RAW_PPM, 3, 2, 255, 18},
+        {RAW_PPM, 3, 2, 65535, 36},
+        {PLAIN_PBM, 5, 2, 1, 10},
+        {PLAIN_PGM, 3, 2, 65535, 6},
+        {PLAIN_PPM, 3, 2, 255, 18},
+        {RAW_PGM, 0, 2147483640, 255, 0},
+        {RAW_PGM, 2147483640, 2147483640, 255, 4611685984067649600ull},
+    };
+    FILE* f = tmpFileWith("0123456789");
+    for (const auto& c : cases) {
+        unsigned long long needed = 0;
+        long long left = 0;
+        EXPECT_TRUE(pnm_rasterbytes(f, c.cols, c.rows, c.maxval, c.format, &needed, &left));
+        EXPECT_EQ(needed, c.bytes) << c.format << " " << c.cols << "x" << c.rows;
+        EXPECT_EQ(left, 10);
+    }
+    unsigned long long needed;
+    long long left;
+    // 2^62 samples of 6 bytes do not fit 64 bits; an unknown format has no raster size.
+    EXPECT_FALSE(pnm_rasterbytes(f, 2147483640, 2147483640, 65535, RAW_PPM, &needed, &left));
+    EXPECT_FALSE(pnm_rasterbytes(f, 1, 1, 255, 'P' * 256 + '7', &needed, &left));
+    std::fclose(f);
+}
+
+TEST_F(FileIo, BytesLeftAfterThePositionOfFilesAndMemoryStreams) {
+    FILE* f = tmpFileWith("P5 1 2 255\nab");
+    std::fseek(f, 11, SEEK_SET);
+    EXPECT_TRUE(pm_rasterfits(f, 1, 2, 255, RAW_PGM));
+    EXPECT_FALSE(pm_rasterfits(f, 1, 3, 255, RAW_PGM)) << "one byte short";
+    std::fgetc(f);
+    EXPECT_FALSE(pm_rasterfits(f, 1, 2, 255, RAW_PGM));
+    EXPECT_EQ(std::ftell(f), 12) << "the position is left where it was";
+    std::fclose(f);
+
+    char bytes[] = "abcdef";
+    FILE* m = fmemopen(bytes, 6, "rb");
+    std::fgetc(m);
+    unsigned long long needed;
+    long long left;
+    pnm_rasterbytes(m, 1, 1, 255, RAW_PGM, &needed, &left);
+    EXPECT_EQ(left, 5);
+    EXPECT_EQ(std::fgetc(m), 'b') << "measuring a memory stream keeps its position";
+    std::fclose(m);
+}
+
+TEST_F(FileIo, PipesCannotTellWhatTheyHold) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "abc", 3), 3);
+    close(fds[1]);
+    FILE* f = fdopen(fds[0], "rb");
+    unsigned long long needed;
+    long long left;
+    EXPECT_TRUE(pnm_rasterbytes(f, 1, 1, 255, RAW_PGM, &needed, &left));
+    EXPECT_EQ(left, -1);
+    EXPECT_FALSE(pm_rasterfits(f, 0, 0, 255, RAW_PGM));
+    std::fclose(f);
 }

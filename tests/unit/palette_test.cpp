@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "gridpack.h"
@@ -283,6 +284,34 @@ TEST_F(PaletteTest, OrderedPaletteFailures) {
     for (const auto& c : cases) {
         EXPECT_EXIT(
             {
+                FILE* pf = tmpFileWith(c.file);
+                pm_setMessage(0, nullptr);
+                nonAlphaPalette(threeColourImage(), pf);
+            },
+            ::testing::ExitedWithCode(1), c.message)
+            << c.what;
+    }
+}
+
+TEST_F(PaletteTest, OrderedPaletteIsJudgedByItsHeaderFirst) {
+    const struct {
+        const char* what;
+        std::string file;
+        const char* message;
+    } cases[] = {
+        // Once pnm_readpnm of 2^31 empty rows: a 16 GB row index.
+        {"zero width, 2^31 rows", "P6\n0 2147483640\n255\n",
+         "sizes of ordered palette \\(0\\) and existing palette \\(3\\) differ"},
+        {"2^31 square", "P6\n2147483640 2147483640\n255\n",
+         "ordered-palette image contains 4611685984067649600 pixels.  Maximum is 256"},
+        {"graymap with a short raster", "P5\n3 1\n255\n",
+         "ordered palette must be a PPM file, not type 20533"},
+        {"short raster", "P6\n3 1\n255\n\x01", "EOF / read error reading a one-byte sample"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EXIT(
+            {
+                alarm(10); // reading 2^31 rows would take minutes
                 FILE* pf = tmpFileWith(c.file);
                 pm_setMessage(0, nullptr);
                 nonAlphaPalette(threeColourImage(), pf);

@@ -2,6 +2,7 @@
 // truncation, samples above maxval, raster check.
 #include <gtest/gtest.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "anymaptest.h"
@@ -112,4 +113,46 @@ TEST(GraymapRows, UnknownFormatCantHappen) {
     FILE* f = tmpFileWith("1 ");
     EXPECT_EXIT(pgm_readpgmrow(f, row, 1, 255, RAW_PPM), ExitedWithCode(1), "can't happen");
     std::fclose(f);
+}
+
+TEST(GraymapImage, RasterAfterTheHeaderFromAFileOrAPipe) {
+    const std::string image = pnmImage("P2", 2, 2, 9, {1, 2, 3, 9});
+    FILE* file = tmpFileWith(image);
+    int cols, rows, format;
+    gray maxval;
+    pgm_readpgminit(file, &cols, &rows, &maxval, &format);
+    gray** fromFile = pgm_readpgmraster(file, cols, rows, maxval, format);
+    EXPECT_EQ(fromFile[1][1], 9u);
+    EXPECT_NE(fromFile[2], nullptr) << "a file that holds the raster gets one block";
+    pm_freearray(reinterpret_cast<char**>(fromFile), rows);
+    std::fclose(file);
+
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], image.data(), image.size()), ssize_t(image.size()));
+    close(fds[1]);
+    FILE* pipeIn = fdopen(fds[0], "rb");
+    gray** fromPipe = pgm_readpgm(pipeIn, &cols, &rows, &maxval);
+    EXPECT_EQ(fromPipe[0][1], 2u);
+    EXPECT_EQ(fromPipe[1][0], 3u);
+    EXPECT_EQ(fromPipe[2], nullptr) << "rows of a pipe are allocated as they arrive";
+    pm_freearray(reinterpret_cast<char**>(fromPipe), rows);
+    std::fclose(pipeIn);
+}
+
+TEST(GraymapImage, HeaderPromisingBillionsOfRowsCostsOnlyTheRowsThere) {
+    // Once a 16 GB row index, written before the first row failed (48 s, 16.7 GB resident):
+    // the alarm turns such slowness into a failure.
+    EXPECT_EXIT(
+        {
+            alarm(10);
+            readGray(std::string("P5\n1 2147483640\n255\n\x01", 21));
+        },
+        ExitedWithCode(1), "EOF / read error reading a one-byte sample");
+    EXPECT_EXIT(
+        {
+            alarm(10);
+            readGray("P2\n3 2147483640\n255\n1 2 3 4 5");
+        },
+        ExitedWithCode(1), "EOF / read error reading a byte");
 }
