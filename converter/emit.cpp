@@ -270,9 +270,6 @@ void convertSampleRow(const Conversion& c, int y, png_byte* out) {
              "palette made from it");
 }
 
-// Palette indexes; a pixel equal to its left neighbour (with the same opacity) reuses its index.
-// A graymap's xel is looked up as the pixel (gray, gray, gray), which is what promoting the row
-// to a pixmap at the same maxval makes of it.
 // A pixel's palette index; every pixel is in the palette made from the image.
 int paletteIndex(const Conversion& c, const pixel& px, const gray* opacityP) {
     const int index = opacityP ? lookupColorAlpha(c.colorAlphaHash, &px, opacityP)
@@ -281,6 +278,9 @@ int paletteIndex(const Conversion& c, const pixel& px, const gray* opacityP) {
     return index;
 }
 
+// Palette indexes; a pixel equal to its left neighbour (with the same opacity) reuses its index.
+// A graymap's xel is looked up as the pixel (gray, gray, gray), which is what promoting the row
+// to a pixmap at the same maxval makes of it.
 void convertIndexRow(const Conversion& c, int y, png_byte* out) {
     const bool grayRow = PNM_FORMAT_TYPE(c.format) != PLAIN_PPM;
     const gray* alphaRow = alpha ? c.alpha_mask[y] : nullptr;
@@ -351,15 +351,6 @@ void writeRows(Conversion& c, FILE* ifP) {
     }
 }
 
-void releaseConversion(Conversion& c) {
-    pm_freerow(c.xelrow);
-    if (c.colorHash) ppm_freecolorhash(c.colorHash);
-    if (c.colorAlphaHash) freecoloralphahash(c.colorAlphaHash);
-    if (c.alpha_mask) pm_freearray(reinterpret_cast<char**>(c.alpha_mask), c.rows);
-    releaseRowBuffers();
-    c = Conversion{};
-}
-
 } // namespace
 
 void releaseRowBuffers() {
@@ -381,8 +372,7 @@ void writePng(Conversion& c, FILE* ifP, FILE* tfP, FILE* ofP) {
     writeInfo(c, ifP, tfP);
     writeRows(c, ifP);
     png_write_end(c.png_ptr, c.info_ptr);
-    png_destroy_write_struct(&c.png_ptr, &c.info_ptr);
-    releaseConversion(c);
+    resetConversion();
 }
 
 } // namespace gridpack

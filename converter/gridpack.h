@@ -218,10 +218,9 @@ struct Conversion {
 void writePng(Conversion& c, FILE* ifP, FILE* tfP, FILE* ofP);
 // Frees emit.cpp's row buffers and scale tables (part of releasing a conversion).
 void releaseRowBuffers();
-// For builds where pm_error throws (fuzzing): frees and clears what a conversion that ended in
-// a fatal error left behind (libpng structures, rows, tables, the alpha mask, the census cache),
-// so that the next conversion in the process starts clean. A no-op after a conversion that
-// completed.
+// Frees and clears everything a conversion holds (libpng structures, rows, tables, the alpha
+// mask, the census cache): at the end of a conversion, and, in builds where pm_error throws
+// (fuzzing), after one that failed, so that the next starts clean.
 void resetConversion();
 
 } // namespace gridpack
