@@ -11,6 +11,7 @@
 // seed. Every input is valid, so a conversion that fails ends this process; the case being run
 // is printed on the way out.
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,46 +28,45 @@
 
 namespace {
 
-struct Pixel {
-    unsigned r, g, b;
-    bool operator<(const Pixel& o) const {
-        return r != o.r ? r < o.r : g != o.g ? g < o.g : b < o.b;
-    }
-    bool operator==(const Pixel& o) const { return r == o.r && g == o.g && b == o.b; }
-};
+using Pixel = std::array<unsigned, 3>; // ordered, for the census and the palette file
 
 struct Case {
     std::string magic;
     int cols = 0, rows = 0;
     unsigned maxval = 0;
     std::vector<Pixel> pixels; // at maxval; a bitmap's white is 1, black 0
-    bool useAlpha = false;
-    std::string maskMagic;
+    std::string maskMagic;     // empty: no -alpha
     unsigned alphaMaxval = 255;
     std::vector<unsigned> alphaValues;
-    bool useTransparent = false, useBackground = false;
-    std::string transparentText, backgroundText;
-    bool usePalette = false;
-    std::vector<Pixel> paletteOrder;
-    bool useText = false, ztxt = false;
+    std::string transparent, background; // empty: option not given
+    std::vector<Pixel> paletteOrder;     // empty: no -palette
     std::vector<std::pair<std::string, std::string>> comments;
-    bool interlace = false, force = false, hist = false, chunks = false;
+    bool text = false, ztxt = false, interlace = false, force = false, hist = false;
+    bool chunks = false; // -gamma -chroma -phys -time
     int filter = -1, compression = -1;
 
+    // The options in use, for the report of a failing case and for the tally.
+    std::vector<std::string> options() const {
+        std::vector<std::string> out;
+        if (!maskMagic.empty()) out.push_back("-alpha (" + maskMagic + ")");
+        if (!transparent.empty()) out.push_back("-transparent " + transparent);
+        if (!background.empty()) out.push_back("-background " + background);
+        if (!paletteOrder.empty()) out.push_back("-palette");
+        if (text || ztxt) out.push_back(ztxt ? "-ztxt" : "-text");
+        for (auto [used, name] : {std::pair{interlace, "-interlace"},
+                                  {force, "-force"},
+                                  {hist, "-hist"},
+                                  {chunks, "-gamma -chroma -phys -time"}})
+            if (used) out.push_back(name);
+        return out;
+    }
     std::string describe() const {
         std::string s = magic + " " + std::to_string(cols) + "x" + std::to_string(rows) +
                         " maxval " + std::to_string(maxval) + " pixels";
         for (const Pixel& p : pixels)
-            s += " " + std::to_string(p.r) + "/" + std::to_string(p.g) + "/" + std::to_string(p.b);
-        if (useAlpha) s += "; mask " + maskMagic + " maxval " + std::to_string(alphaMaxval);
-        if (useTransparent) s += "; -transparent " + transparentText;
-        if (useBackground) s += "; -background " + backgroundText;
-        if (usePalette) s += "; -palette";
-        if (useText) s += ztxt ? "; -ztxt" : "; -text";
-        if (interlace) s += "; -interlace";
-        if (force) s += "; -force";
-        if (hist) s += "; -hist";
-        if (chunks) s += "; -gamma -chroma -phys -time";
+            s += " " + std::to_string(p[0]) + "/" + std::to_string(p[1]) + "/" +
+                 std::to_string(p[2]);
+        for (const std::string& o : options()) s += "; " + o;
         return s;
     }
 };
@@ -77,6 +77,9 @@ void printCurrentCase() {
 }
 
 unsigned ruleS(unsigned c, unsigned n, unsigned m) { return (c * n + m / 2) / m; }
+Pixel ruleS(const Pixel& p, unsigned n, unsigned m) {
+    return {ruleS(p[0], n, m), ruleS(p[1], n, m), ruleS(p[2], n, m)};
+}
 
 class Generator {
 public:
@@ -102,14 +105,8 @@ public:
         c.compression = int(pick(11)) - 1;
         if (c.filter > 4) c.filter = -1;
         if (pick(3) == 0) addMask(&c);
-        if (!c.useAlpha && pick(4) == 0) {
-            c.useTransparent = true;
-            c.transparentText = hexColor();
-        }
-        if (pick(4) == 0) {
-            c.useBackground = true;
-            c.backgroundText = hexColor();
-        }
+        if (c.maskMagic.empty() && pick(4) == 0) c.transparent = hexColor();
+        if (pick(4) == 0) c.background = hexColor();
         if (pick(4) == 0) addComments(&c);
         maybeOrderedPalette(&c);
         return c;
@@ -118,17 +115,13 @@ public:
 private:
     unsigned pick(unsigned n) { return unsigned(rng_() % n); }
 
+    // Mode 1: low bits repeat the high bits, so the significant-bit analysis can narrow them.
     unsigned sample(unsigned maxval, int mode) {
-        switch (mode) {
-        case 1: // low bits repeat the high bits: the significant-bit analysis can narrow them
-            if (maxval == 65535) return 257 * pick(256);
-            if (maxval == 255) return 17 * pick(16);
-            if (maxval == 15) return 5 * pick(4);
-            if (maxval == 3) return 3 * pick(2);
-            return pick(maxval + 1);
-        default:
-            return pick(maxval + 1);
-        }
+        if (mode == 1 && maxval == 65535) return 257 * pick(256);
+        if (mode == 1 && maxval == 255) return 17 * pick(16);
+        if (mode == 1 && maxval == 15) return 5 * pick(4);
+        if (mode == 1 && maxval == 3) return 3 * pick(2);
+        return pick(maxval + 1);
     }
 
     void fillPixels(Case* c, bool color) {
@@ -141,7 +134,7 @@ private:
         for (size_t i = 0; i < n; ++i) {
             Pixel p = mode == 2 ? few[pick(unsigned(few.size()))]
                                 : randomPixel(c->maxval, color, mode == 1 ? 1 : 0);
-            if (mode == 3 || !color) p.g = p.b = p.r;
+            if (mode == 3 || !color) p[1] = p[2] = p[0];
             c->pixels.push_back(p);
         }
     }
@@ -153,14 +146,13 @@ private:
     }
 
     void addMask(Case* c) {
-        c->useAlpha = true;
         static const char* const magics[] = {"P1", "P2", "P4", "P5"};
         c->maskMagic = magics[pick(4)];
         const bool bitmap = c->maskMagic == "P1" || c->maskMagic == "P4";
         static const unsigned maxvals[] = {1, 3, 100, 255, 65535};
         // A bitmap mask reads as maxval 255: black 0, white 255.
         c->alphaMaxval = bitmap ? 255 : maxvals[pick(5)];
-        // 0: all opaque or clear (may become one transparent colour); 1: any opacity
+        // All opaque or clear (may become one transparent colour), or any opacity.
         const bool binary = bitmap || pick(2) == 0;
         for (size_t i = 0; i < c->pixels.size(); ++i)
             c->alphaValues.push_back(binary ? (pick(3) == 0 ? 0 : c->alphaMaxval)
@@ -174,8 +166,7 @@ private:
     }
 
     void addComments(Case* c) {
-        c->useText = true;
-        c->ztxt = pick(2) == 0;
+        (pick(2) == 0 ? c->ztxt : c->text) = true;
         static const char* const keys[] = {"Title", "Author", "comment", "Software", "note"};
         for (unsigned k = pick(4); k > 0; --k)
             c->comments.emplace_back(keys[pick(5)], "text " + std::to_string(pick(1000)));
@@ -184,12 +175,12 @@ private:
     // A palette file listing the image's colours in a shuffled order, where the converter will
     // build a palette (at most 256 colours, maxval at most 255, no mask, not forced).
     void maybeOrderedPalette(Case* c) {
-        if (c->useAlpha || c->force || c->maxval > 255 || c->magic == "P1" || c->magic == "P4")
+        if (!c->maskMagic.empty() || c->force || c->maxval > 255 || c->magic == "P1" ||
+            c->magic == "P4")
             return;
         if (pick(3) != 0) return;
         std::set<Pixel> distinct(c->pixels.begin(), c->pixels.end());
         if (distinct.size() > 256) return;
-        c->usePalette = true;
         c->paletteOrder.assign(distinct.begin(), distinct.end());
         std::shuffle(c->paletteOrder.begin(), c->paletteOrder.end(), rng_);
     }
@@ -197,39 +188,40 @@ private:
     std::mt19937 rng_;
 };
 
-std::string imageBytes(const Case& c) {
+bool isBitmap(const std::string& magic) { return magic == "P1" || magic == "P4"; }
+
+FILE* imageFile(const Case& c) {
     std::vector<unsigned> samples;
-    const bool bitmap = c.magic == "P1" || c.magic == "P4";
-    const bool color = c.magic == "P3" || c.magic == "P6";
     for (const Pixel& p : c.pixels) {
-        if (bitmap) {
-            samples.push_back(p.r == 0 ? 1 : 0); // 1 is black
-        } else if (color) {
-            samples.insert(samples.end(), {p.r, p.g, p.b});
-        } else {
-            samples.push_back(p.r);
-        }
+        if (isBitmap(c.magic))
+            samples.push_back(p[0] == 0 ? 1 : 0); // 1 is black
+        else if (c.magic == "P3" || c.magic == "P6")
+            samples.insert(samples.end(), p.begin(), p.end());
+        else
+            samples.push_back(p[0]);
     }
-    return pnmImage(c.magic, c.cols, c.rows, c.maxval, samples);
+    return tmpFileWith(pnmImage(c.magic, c.cols, c.rows, c.maxval, samples));
 }
 
-std::string maskBytes(const Case& c) {
-    const bool bitmap = c.maskMagic == "P1" || c.maskMagic == "P4";
+FILE* maskFile(const Case& c) {
+    if (c.maskMagic.empty()) return nullptr;
     std::vector<unsigned> samples;
-    for (unsigned a : c.alphaValues) samples.push_back(bitmap ? (a == 0 ? 1 : 0) : a);
-    return pnmImage(c.maskMagic, c.cols, c.rows, c.alphaMaxval, samples);
+    for (unsigned a : c.alphaValues) samples.push_back(!isBitmap(c.maskMagic) ? a : a == 0);
+    return tmpFileWith(pnmImage(c.maskMagic, c.cols, c.rows, c.alphaMaxval, samples));
 }
 
-std::string paletteBytes(const Case& c) {
+FILE* paletteFile(const Case& c) {
+    if (c.paletteOrder.empty()) return nullptr;
     std::vector<unsigned> samples;
-    for (const Pixel& p : c.paletteOrder) samples.insert(samples.end(), {p.r, p.g, p.b});
-    return pnmImage("P6", int(c.paletteOrder.size()), 1, c.maxval, samples);
+    for (const Pixel& p : c.paletteOrder) samples.insert(samples.end(), p.begin(), p.end());
+    return tmpFileWith(pnmImage("P6", int(c.paletteOrder.size()), 1, c.maxval, samples));
 }
 
-std::string commentBytes(const Case& c) {
+FILE* commentFile(const Case& c) {
+    if (!c.text && !c.ztxt) return nullptr;
     std::string s;
     for (const auto& [key, text] : c.comments) s += key + " " + text + "\n";
-    return s;
+    return tmpFileWith(s);
 }
 
 void setOptions(const Case& c) {
@@ -239,25 +231,24 @@ void setOptions(const Case& c) {
     gridpack::hist = c.hist;
     gridpack::filter = c.filter;
     gridpack::compression = c.compression;
-    gridpack::alpha = c.useAlpha;
-    if (c.useTransparent) {
+    gridpack::alpha = !c.maskMagic.empty();
+    gridpack::text = c.text;
+    gridpack::ztxt = c.ztxt;
+    if (!c.transparent.empty()) {
         gridpack::transparent = 1;
-        gridpack::transstring = c.transparentText.c_str();
+        gridpack::transstring = c.transparent.c_str();
     }
-    if (c.useBackground) {
+    if (!c.background.empty()) {
         gridpack::background = 1;
-        gridpack::backstring = c.backgroundText.c_str();
+        gridpack::backstring = c.background.c_str();
     }
     if (c.chunks) {
         gridpack::gamma = 0.45455f;
-        gridpack::chroma_wx = 0.3127f;
-        gridpack::chroma_wy = 0.329f;
-        gridpack::chroma_rx = 0.64f;
-        gridpack::chroma_ry = 0.33f;
-        gridpack::chroma_gx = 0.3f;
-        gridpack::chroma_gy = 0.6f;
-        gridpack::chroma_bx = 0.15f;
-        gridpack::chroma_by = 0.06f;
+        float* const chroma[] = {&gridpack::chroma_wx, &gridpack::chroma_wy, &gridpack::chroma_rx,
+                                 &gridpack::chroma_ry, &gridpack::chroma_gx, &gridpack::chroma_gy,
+                                 &gridpack::chroma_bx, &gridpack::chroma_by};
+        const float values[] = {0.3127f, 0.329f, 0.64f, 0.33f, 0.3f, 0.6f, 0.15f, 0.06f};
+        for (int i = 0; i < 8; ++i) *chroma[i] = values[i];
         gridpack::phys_x = 2835;
         gridpack::phys_y = 2834;
         gridpack::phys_unit = 1;
@@ -265,33 +256,27 @@ void setOptions(const Case& c) {
         gridpack::date_string = "2024-02-29";
         gridpack::time_string = "23:59:58";
     }
-    gridpack::text = c.useText && !c.ztxt;
-    gridpack::ztxt = c.useText && c.ztxt;
 }
 
 std::string convert(const Case& c) {
     setOptions(c);
-    FILE* ifP = tmpFileWith(imageBytes(c));
-    FILE* afP = c.useAlpha ? tmpFileWith(maskBytes(c)) : nullptr;
-    FILE* pfP = c.usePalette ? tmpFileWith(paletteBytes(c)) : nullptr;
-    FILE* tfP = c.useText ? tmpFileWith(commentBytes(c)) : nullptr;
+    FILE* files[] = {imageFile(c), maskFile(c), paletteFile(c), commentFile(c)};
     char* buffer = nullptr;
     size_t size = 0;
     FILE* ofP = open_memstream(&buffer, &size);
-    const int status = gridpack::convertpnmTo(ifP, afP, pfP, tfP, ofP);
+    EXPECT_EQ(gridpack::convertpnmTo(files[0], files[1], files[2], files[3], ofP), 0);
     std::fclose(ofP);
-    for (FILE* f : {ifP, afP, pfP, tfP})
+    for (FILE* f : files)
         if (f) std::fclose(f);
     std::string png(buffer, size);
     std::free(buffer);
-    EXPECT_EQ(status, 0);
     return png;
 }
 
 // The pixel's colour as the PNG stores it, at 8 bits for a palette, else at the PNG's depth.
 Pixel decodedColor(const DecodedPng& png, unsigned x, unsigned y) {
     if (png.colorType == 3) {
-        const Rgb e = png.palette.at(png.index(x, y));
+        const Rgb e = png.paletteColor(x, y);
         return {e.r, e.g, e.b};
     }
     if (png.colorType & 2) return {png.sample(x, y, 0), png.sample(x, y, 1), png.sample(x, y, 2)};
@@ -309,10 +294,8 @@ unsigned decodedAlpha(const DecodedPng& png, unsigned x, unsigned y, unsigned pn
     if (png.colorType & 4) return png.sample(x, y, (png.colorType & 2) ? 3 : 1);
     if (!png.hasTrns) return pngMaxval;
     const Pixel p = decodedColor(png, x, y);
-    const bool clear =
-        (png.colorType & 2)
-            ? p.r == png.transColor.red && p.g == png.transColor.green && p.b == png.transColor.blue
-            : p.r == png.transColor.gray;
+    const PngColor16& t = png.transColor;
+    const bool clear = (png.colorType & 2) ? p == Pixel{t.red, t.green, t.blue} : p[0] == t.gray;
     return clear ? 0 : pngMaxval;
 }
 
@@ -324,54 +307,41 @@ void verify(const Case& c, const DecodedPng& png) {
     std::map<Pixel, unsigned> census; // colour at 8 bits -> pixels, for the histogram
     for (int y = 0; y < c.rows; ++y) {
         for (int x = 0; x < c.cols; ++x) {
-            const Pixel in = c.pixels[size_t(y) * size_t(c.cols) + size_t(x)];
+            const size_t i = size_t(y) * size_t(c.cols) + size_t(x);
             const Pixel got = decodedColor(png, unsigned(x), unsigned(y));
-            const Pixel want{ruleS(in.r, pngMaxval, c.maxval), ruleS(in.g, pngMaxval, c.maxval),
-                             ruleS(in.b, pngMaxval, c.maxval)};
-            ASSERT_EQ(got, want) << "pixel " << x << "," << y;
+            ASSERT_EQ(got, ruleS(c.pixels[i], pngMaxval, c.maxval)) << "pixel " << x << "," << y;
             // Nothing lost: scaled back, every sample is the input's.
-            ASSERT_EQ(ruleS(got.r, c.maxval, pngMaxval), in.r);
-            ASSERT_EQ(ruleS(got.g, c.maxval, pngMaxval), in.g);
-            ASSERT_EQ(ruleS(got.b, c.maxval, pngMaxval), in.b);
+            ASSERT_EQ(ruleS(got, c.maxval, pngMaxval), c.pixels[i]);
             ++census[got];
 
             const unsigned alphaGot = decodedAlpha(png, unsigned(x), unsigned(y), pngMaxval);
-            if (c.useAlpha) {
-                const unsigned a = c.alphaValues[size_t(y) * size_t(c.cols) + size_t(x)];
-                unsigned alphaWant;
-                if (palette) {
-                    alphaWant = ruleS(a, 255, c.alphaMaxval);
-                } else if (png.colorType & 4) {
-                    const float q = float(a) * float(pngMaxval) / float(c.alphaMaxval);
-                    alphaWant = unsigned(double(q) + 0.5);
-                } else {
-                    // Turned into one transparent colour (or none, for an opaque mask): only
-                    // full and no opacity occur.
-                    alphaWant = a == 0 ? 0 : pngMaxval;
-                }
+            if (!c.maskMagic.empty()) {
+                const unsigned a = c.alphaValues[i];
+                // A mask turned into one transparent colour (or none, for an opaque mask) has
+                // only full and no opacity.
+                unsigned alphaWant = a == 0 ? 0 : pngMaxval;
+                if (palette) alphaWant = ruleS(a, 255, c.alphaMaxval);
+                if (!palette && (png.colorType & 4))
+                    alphaWant =
+                        unsigned(double(float(a) * float(pngMaxval) / float(c.alphaMaxval)) + 0.5);
                 ASSERT_EQ(alphaGot, alphaWant) << "alpha of pixel " << x << "," << y;
-            } else if (c.useTransparent) {
+            } else if (!c.transparent.empty()) {
                 // The requested colour (or, in a palette, the closest) is the one clear colour.
                 ASSERT_TRUE(png.hasTrns);
-                if (palette) {
-                    ASSERT_EQ(png.transAlpha, std::vector<unsigned>{0});
-                }
+                ASSERT_TRUE(!palette || png.transAlpha == std::vector<unsigned>{0});
             } else {
                 ASSERT_FALSE(png.hasTrns || (png.colorType & 4)) << "an opaque image got alpha";
             }
         }
     }
-    if (c.usePalette && palette) {
+    // A transparent colour is moved to the front; otherwise the file's order holds.
+    if (!c.paletteOrder.empty() && palette && c.transparent.empty()) {
         ASSERT_GE(png.palette.size(), c.paletteOrder.size());
-        for (size_t i = 0; i < c.paletteOrder.size(); ++i) {
-            const Pixel& p = c.paletteOrder[i];
-            const Rgb want{ruleS(p.r, 255, c.maxval), ruleS(p.g, 255, c.maxval),
-                           ruleS(p.b, 255, c.maxval)};
-            // A transparent colour is moved to the front; otherwise the file's order holds.
-            if (!c.useTransparent) {
-                ASSERT_EQ(png.palette[i], want) << "palette entry " << i;
-            }
-        }
+        for (size_t i = 0; i < c.paletteOrder.size(); ++i)
+            ASSERT_EQ(png.palette[i], (Rgb{ruleS(c.paletteOrder[i][0], 255, c.maxval),
+                                           ruleS(c.paletteOrder[i][1], 255, c.maxval),
+                                           ruleS(c.paletteOrder[i][2], 255, c.maxval)}))
+                << "palette entry " << i;
     }
     if (c.hist && palette) {
         ASSERT_TRUE(png.hasHist);
@@ -382,28 +352,20 @@ void verify(const Case& c, const DecodedPng& png) {
             ASSERT_EQ(png.hist.at(i), std::min(count, 65535u)) << "histogram entry " << i;
         }
     }
-    ASSERT_EQ(png.hasBkgd, c.useBackground);
-    ASSERT_EQ(png.hasGamma, c.chunks);
-    ASSERT_EQ(png.hasChrm, c.chunks);
-    ASSERT_EQ(png.hasPhys, c.chunks);
-    ASSERT_EQ(png.hasTime, c.chunks);
-    if (c.chunks) {
-        ASSERT_EQ(png.physX, 2835u);
-        ASSERT_EQ(png.physY, 2834u);
-        ASSERT_EQ(png.year, 2024u);
-        ASSERT_EQ(png.month, 2u);
-        ASSERT_EQ(png.day, 29u);
-        ASSERT_EQ(png.second, 58u);
-    }
+    ASSERT_EQ(png.hasBkgd, !c.background.empty());
+    ASSERT_EQ((std::vector<bool>{png.hasGamma, png.hasChrm, png.hasPhys, png.hasTime}),
+              std::vector<bool>(4, c.chunks));
+    using V = std::vector<unsigned>;
+    ASSERT_EQ((V{png.physX, png.physY, png.year, png.month, png.day, png.second}),
+              (c.chunks ? V{2835, 2834, 2024, 2, 29, 58} : V(6, 0)));
     ASSERT_EQ(png.interlace != 0, c.interlace);
-    if (c.useText) {
+    if (c.text || c.ztxt) {
         ASSERT_EQ(png.texts.size(), c.comments.size());
         for (size_t i = 0; i < c.comments.size(); ++i) {
             ASSERT_EQ(png.texts[i].key, c.comments[i].first);
             ASSERT_EQ(png.texts[i].text, c.comments[i].second);
             const char first = c.comments[i].first[0];
-            const int compression = c.ztxt && first != 'A' && first != 'T' ? 0 : -1;
-            ASSERT_EQ(png.texts[i].compression, compression);
+            ASSERT_EQ(png.texts[i].compression, c.ztxt && first != 'A' && first != 'T' ? 0 : -1);
         }
     }
 }
@@ -439,18 +401,9 @@ TEST(Soak, RandomImagesAndOptionsDecodeToTheirInput) {
             currentCase.clear();
             return;
         }
-        ++forms["colour type " + std::to_string(decoded.colorType) + ", depth " +
-                std::to_string(decoded.bitDepth)];
-        for (const auto& [used, name] : {std::pair{c.useAlpha, "-alpha"},
-                                         {c.useTransparent, "-transparent"},
-                                         {c.useBackground, "-background"},
-                                         {c.usePalette, "-palette"},
-                                         {c.useText, "-text/-ztxt"},
-                                         {c.interlace, "-interlace"},
-                                         {c.force, "-force"},
-                                         {c.hist, "-hist"},
-                                         {c.chunks, "-gamma -chroma -phys -time"}})
-            if (used) ++options[name];
+        const std::string form = decoded.form(); // colour type and depth
+        ++forms[form.substr(0, form.find(' ', form.find(' ') + 1))];
+        for (const std::string& o : c.options()) ++options[o.substr(0, o.find(" "))];
     }
     currentCase.clear();
     const double seconds =

@@ -18,6 +18,19 @@ int DecodedPng::position(const std::string& type) const {
     return -1;
 }
 
+std::string DecodedPng::form() const {
+    static const char* const types[] = {"gray", "?", "rgb", "palette", "graya", "?", "rgba"};
+    std::string s = std::string(types[colorType & 7]) + " " + std::to_string(bitDepth);
+    if (hasSbit) {
+        std::vector<unsigned> bits{sbitGray};
+        if (colorType & PNG_COLOR_MASK_COLOR) bits = {sbitRed, sbitGreen, sbitBlue};
+        if (colorType & PNG_COLOR_MASK_ALPHA) bits.push_back(sbitAlpha);
+        for (size_t i = 0; i < bits.size(); ++i)
+            s += (i ? "/" : " sBIT ") + std::to_string(bits[i]);
+    }
+    return interlace ? s + " interlaced" : s;
+}
+
 namespace {
 struct Reader {
     const std::string* bytes;

@@ -3,12 +3,16 @@
 #define TESTS_SUPPORT_PNGDECODE_H
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
 struct Rgb {
     unsigned r, g, b;
     bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
+    friend std::ostream& operator<<(std::ostream& out, const Rgb& c) {
+        return out << c.r << "," << c.g << "," << c.b;
+    }
 };
 
 struct PngColor16 {
@@ -57,6 +61,10 @@ struct DecodedPng {
     }
     unsigned gray(unsigned x, unsigned y) const { return sample(x, y, 0); }
     unsigned index(unsigned x, unsigned y) const { return sample(x, y, 0); }
+    Rgb paletteColor(unsigned x, unsigned y) const { return palette.at(index(x, y)); }
+    // Colour type and depth, then the significant bits and interlacing where present, e.g.
+    // "gray 8", "palette 4", "rgba 8 sBIT 8/8/8/1", "rgb 16 interlaced".
+    std::string form() const;
     // Number of chunks of one type.
     int count(const std::string& type) const;
     // Position of the first chunk of a type in chunks, or -1.
