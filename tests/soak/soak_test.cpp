@@ -45,28 +45,29 @@ struct Case {
     bool chunks = false; // -gamma -chroma -phys -time
     int filter = -1, compression = -1;
 
-    // The options in use, for the report of a failing case and for the tally.
-    std::vector<std::string> options() const {
-        std::vector<std::string> out;
-        if (!maskMagic.empty()) out.push_back("-alpha (" + maskMagic + ")");
-        if (!transparent.empty()) out.push_back("-transparent " + transparent);
-        if (!background.empty()) out.push_back("-background " + background);
-        if (!paletteOrder.empty()) out.push_back("-palette");
-        if (text || ztxt) out.push_back(ztxt ? "-ztxt" : "-text");
-        for (auto [used, name] : {std::pair{interlace, "-interlace"},
-                                  {force, "-force"},
-                                  {hist, "-hist"},
-                                  {chunks, "-gamma -chroma -phys -time"}})
-            if (used) out.push_back(name);
-        return out;
+    // The command line of the case; the files themselves are passed open.
+    std::vector<std::string> args() const {
+        std::vector<std::string> a;
+        if (!maskMagic.empty()) a.insert(a.end(), {"-alpha", "mask." + maskMagic});
+        if (!transparent.empty()) a.insert(a.end(), {"-transparent", transparent});
+        if (!background.empty()) a.insert(a.end(), {"-background", background});
+        if (!paletteOrder.empty()) a.insert(a.end(), {"-palette", "palette"});
+        if (text || ztxt) a.insert(a.end(), {ztxt ? "-ztxt" : "-text", "comments"});
+        for (auto [used, name] :
+             {std::pair{interlace, "-interlace"}, {force, "-force"}, {hist, "-hist"}})
+            if (used) a.push_back(name);
+        if (filter >= 0) a.insert(a.end(), {"-filter", std::to_string(filter)});
+        if (compression >= 0) a.insert(a.end(), {"-compression", std::to_string(compression)});
+        if (chunks)
+            a.insert(a.end(), {"-gamma", "0.45455", "-chroma", "0.3127", "0.329", "0.64", "0.33",
+                               "0.3", "0.6", "0.15", "0.06", "-phys", "2835", "2834", "1", "-time",
+                               "2024-02-29", "23:59:58"});
+        return a;
     }
     std::string describe() const {
         std::string s = magic + " " + std::to_string(cols) + "x" + std::to_string(rows) +
-                        " maxval " + std::to_string(maxval) + " pixels";
-        for (const Pixel& p : pixels)
-            s += " " + std::to_string(p[0]) + "/" + std::to_string(p[1]) + "/" +
-                 std::to_string(p[2]);
-        for (const std::string& o : options()) s += "; " + o;
+                        " maxval " + std::to_string(maxval);
+        for (const std::string& a : args()) s += " " + a;
         return s;
     }
 };
@@ -81,186 +82,121 @@ Pixel ruleS(const Pixel& p, unsigned n, unsigned m) {
     return {ruleS(p[0], n, m), ruleS(p[1], n, m), ruleS(p[2], n, m)};
 }
 
-class Generator {
-public:
-    explicit Generator(unsigned seed) : rng_(seed) {}
+bool isBitmap(const std::string& magic) { return magic == "P1" || magic == "P4"; }
 
-    Case next() {
-        Case c;
-        static const char* const magics[] = {"P1", "P2", "P3", "P4", "P5", "P6"};
-        c.magic = magics[pick(6)];
-        c.cols = 1 + int(pick(9));
-        c.rows = 1 + int(pick(7));
-        const bool bitmap = c.magic == "P1" || c.magic == "P4";
-        const bool color = c.magic == "P3" || c.magic == "P6";
-        static const unsigned maxvals[] = {1, 2, 3, 7, 15, 16, 100, 255, 256, 1000, 4095, 65535};
-        c.maxval = bitmap ? 1 : pick(4) == 0 ? 1 + pick(65535) : maxvals[pick(12)];
-        fillPixels(&c, color);
-
-        c.interlace = pick(4) == 0;
-        c.force = pick(6) == 0;
-        c.hist = pick(3) == 0;
-        c.chunks = pick(4) == 0;
-        c.filter = int(pick(7)) - 1; // -1 .. 5: 5 is out of range and ignored
-        c.compression = int(pick(11)) - 1;
-        if (c.filter > 4) c.filter = -1;
-        if (pick(3) == 0) addMask(&c);
-        if (c.maskMagic.empty() && pick(4) == 0) c.transparent = hexColor();
-        if (pick(4) == 0) c.background = hexColor();
-        if (pick(4) == 0) addComments(&c);
-        maybeOrderedPalette(&c);
-        return c;
-    }
-
-private:
-    unsigned pick(unsigned n) { return unsigned(rng_() % n); }
-
+// A random case; the same seed gives the same cases.
+Case generate(std::mt19937& rng) {
+    const auto pick = [&rng](unsigned n) { return unsigned(rng() % n); };
     // Mode 1: low bits repeat the high bits, so the significant-bit analysis can narrow them.
-    unsigned sample(unsigned maxval, int mode) {
+    const auto sample = [&](unsigned maxval, int mode) {
         if (mode == 1 && maxval == 65535) return 257 * pick(256);
         if (mode == 1 && maxval == 255) return 17 * pick(16);
         if (mode == 1 && maxval == 15) return 5 * pick(4);
         if (mode == 1 && maxval == 3) return 3 * pick(2);
         return pick(maxval + 1);
-    }
-
-    void fillPixels(Case* c, bool color) {
-        const size_t n = size_t(c->cols) * size_t(c->rows);
-        // 0: any samples; 1: narrowable samples; 2: a few colours (palettes); 3: a gray pixmap
-        const int mode = int(pick(4));
-        std::vector<Pixel> few;
-        for (unsigned k = 1 + pick(mode == 2 ? 5 : 300); k > 0; --k)
-            few.push_back(randomPixel(c->maxval, color, 0));
-        for (size_t i = 0; i < n; ++i) {
-            Pixel p = mode == 2 ? few[pick(unsigned(few.size()))]
-                                : randomPixel(c->maxval, color, mode == 1 ? 1 : 0);
-            if (mode == 3 || !color) p[1] = p[2] = p[0];
-            c->pixels.push_back(p);
-        }
-    }
-
-    Pixel randomPixel(unsigned maxval, bool color, int mode) {
-        const unsigned r = sample(maxval, mode);
-        if (!color) return {r, r, r};
-        return {r, sample(maxval, mode), sample(maxval, mode)};
-    }
-
-    void addMask(Case* c) {
-        static const char* const magics[] = {"P1", "P2", "P4", "P5"};
-        c->maskMagic = magics[pick(4)];
-        const bool bitmap = c->maskMagic == "P1" || c->maskMagic == "P4";
-        static const unsigned maxvals[] = {1, 3, 100, 255, 65535};
-        // A bitmap mask reads as maxval 255: black 0, white 255.
-        c->alphaMaxval = bitmap ? 255 : maxvals[pick(5)];
-        // All opaque or clear (may become one transparent colour), or any opacity.
-        const bool binary = bitmap || pick(2) == 0;
-        for (size_t i = 0; i < c->pixels.size(); ++i)
-            c->alphaValues.push_back(binary ? (pick(3) == 0 ? 0 : c->alphaMaxval)
-                                            : pick(c->alphaMaxval + 1));
-    }
-
-    std::string hexColor() {
+    };
+    const auto hexColor = [&] {
         char text[16];
         std::snprintf(text, sizeof text, "#%02x%02x%02x", pick(256), pick(256), pick(256));
-        return text;
+        return std::string(text);
+    };
+    Case c;
+    static const char* const magics[] = {"P1", "P2", "P3", "P4", "P5", "P6"};
+    c.magic = magics[pick(6)];
+    c.cols = 1 + int(pick(9));
+    c.rows = 1 + int(pick(7));
+    const bool color = c.magic == "P3" || c.magic == "P6";
+    static const unsigned maxvals[] = {1, 2, 3, 7, 15, 16, 100, 255, 256, 1000, 4095, 65535};
+    c.maxval = isBitmap(c.magic) ? 1 : pick(4) == 0 ? 1 + pick(65535) : maxvals[pick(12)];
+
+    // 0: any samples; 1: narrowable samples; 2: a few colours (palettes); 3: a gray pixmap
+    const int mode = int(pick(4));
+    const auto randomPixel = [&](int sampleMode) {
+        const unsigned r = sample(c.maxval, sampleMode);
+        return color ? Pixel{r, sample(c.maxval, sampleMode), sample(c.maxval, sampleMode)}
+                     : Pixel{r, r, r};
+    };
+    std::vector<Pixel> few;
+    for (unsigned k = 1 + pick(mode == 2 ? 5 : 300); k > 0; --k) few.push_back(randomPixel(0));
+    for (int i = 0; i < c.cols * c.rows; ++i) {
+        Pixel p = mode == 2 ? few[pick(unsigned(few.size()))] : randomPixel(mode == 1 ? 1 : 0);
+        if (mode == 3 || !color) p[1] = p[2] = p[0];
+        c.pixels.push_back(p);
     }
 
-    void addComments(Case* c) {
-        (pick(2) == 0 ? c->ztxt : c->text) = true;
+    c.interlace = pick(4) == 0;
+    c.force = pick(6) == 0;
+    c.hist = pick(3) == 0;
+    c.chunks = pick(4) == 0;
+    c.filter = int(pick(7)) - 1; // libpng's choice (-1) twice as often as each filter
+    c.compression = int(pick(11)) - 1;
+    if (c.filter > 4) c.filter = -1;
+    if (pick(3) == 0) {
+        static const char* const maskMagics[] = {"P1", "P2", "P4", "P5"};
+        c.maskMagic = maskMagics[pick(4)];
+        static const unsigned alphaMaxvals[] = {1, 3, 100, 255, 65535};
+        // A bitmap mask reads as maxval 255: black 0, white 255.
+        c.alphaMaxval = isBitmap(c.maskMagic) ? 255 : alphaMaxvals[pick(5)];
+        // All opaque or clear (may become one transparent colour), or any opacity.
+        const bool binary = isBitmap(c.maskMagic) || pick(2) == 0;
+        for (size_t i = 0; i < c.pixels.size(); ++i)
+            c.alphaValues.push_back(binary ? (pick(3) == 0 ? 0 : c.alphaMaxval)
+                                           : pick(c.alphaMaxval + 1));
+    }
+    if (c.maskMagic.empty() && pick(4) == 0) c.transparent = hexColor();
+    if (pick(4) == 0) c.background = hexColor();
+    if (pick(4) == 0) {
+        (pick(2) == 0 ? c.ztxt : c.text) = true;
         static const char* const keys[] = {"Title", "Author", "comment", "Software", "note"};
         for (unsigned k = pick(4); k > 0; --k)
-            c->comments.emplace_back(keys[pick(5)], "text " + std::to_string(pick(1000)));
+            c.comments.emplace_back(keys[pick(5)], "text " + std::to_string(pick(1000)));
     }
-
     // A palette file listing the image's colours in a shuffled order, where the converter will
     // build a palette (at most 256 colours, maxval at most 255, no mask, not forced).
-    void maybeOrderedPalette(Case* c) {
-        if (!c->maskMagic.empty() || c->force || c->maxval > 255 || c->magic == "P1" ||
-            c->magic == "P4")
-            return;
-        if (pick(3) != 0) return;
-        std::set<Pixel> distinct(c->pixels.begin(), c->pixels.end());
-        if (distinct.size() > 256) return;
-        c->paletteOrder.assign(distinct.begin(), distinct.end());
-        std::shuffle(c->paletteOrder.begin(), c->paletteOrder.end(), rng_);
-    }
+    if (!c.maskMagic.empty() || c.force || c.maxval > 255 || isBitmap(c.magic) || pick(3) != 0)
+        return c;
+    const std::set<Pixel> distinct(c.pixels.begin(), c.pixels.end());
+    if (distinct.size() > 256) return c;
+    c.paletteOrder.assign(distinct.begin(), distinct.end());
+    std::shuffle(c.paletteOrder.begin(), c.paletteOrder.end(), rng);
+    return c;
+}
 
-    std::mt19937 rng_;
-};
-
-bool isBitmap(const std::string& magic) { return magic == "P1" || magic == "P4"; }
-
-FILE* imageFile(const Case& c) {
-    std::vector<unsigned> samples;
-    for (const Pixel& p : c.pixels) {
-        if (isBitmap(c.magic))
-            samples.push_back(p[0] == 0 ? 1 : 0); // 1 is black
-        else if (c.magic == "P3" || c.magic == "P6")
-            samples.insert(samples.end(), p.begin(), p.end());
+// Samples in file order: three per pixel in a pixmap; a bitmap's 1 is black.
+std::vector<unsigned> samplesOf(const std::vector<Pixel>& pixels, const std::string& magic) {
+    std::vector<unsigned> s;
+    for (const Pixel& p : pixels) {
+        if (magic == "P3" || magic == "P6")
+            s.insert(s.end(), p.begin(), p.end());
         else
-            samples.push_back(p[0]);
+            s.push_back(isBitmap(magic) ? p[0] == 0 : p[0]);
     }
-    return tmpFileWith(pnmImage(c.magic, c.cols, c.rows, c.maxval, samples));
+    return s;
 }
 
-FILE* maskFile(const Case& c) {
-    if (c.maskMagic.empty()) return nullptr;
-    std::vector<unsigned> samples;
-    for (unsigned a : c.alphaValues) samples.push_back(!isBitmap(c.maskMagic) ? a : a == 0);
-    return tmpFileWith(pnmImage(c.maskMagic, c.cols, c.rows, c.alphaMaxval, samples));
-}
-
-FILE* paletteFile(const Case& c) {
-    if (c.paletteOrder.empty()) return nullptr;
-    std::vector<unsigned> samples;
-    for (const Pixel& p : c.paletteOrder) samples.insert(samples.end(), p.begin(), p.end());
-    return tmpFileWith(pnmImage("P6", int(c.paletteOrder.size()), 1, c.maxval, samples));
-}
-
-FILE* commentFile(const Case& c) {
-    if (!c.text && !c.ztxt) return nullptr;
-    std::string s;
-    for (const auto& [key, text] : c.comments) s += key + " " + text + "\n";
-    return tmpFileWith(s);
-}
-
-void setOptions(const Case& c) {
-    gridpack::resetOptions();
-    gridpack::interlace = c.interlace;
-    gridpack::force = c.force;
-    gridpack::hist = c.hist;
-    gridpack::filter = c.filter;
-    gridpack::compression = c.compression;
-    gridpack::alpha = !c.maskMagic.empty();
-    gridpack::text = c.text;
-    gridpack::ztxt = c.ztxt;
-    if (!c.transparent.empty()) {
-        gridpack::transparent = 1;
-        gridpack::transstring = c.transparent.c_str();
-    }
-    if (!c.background.empty()) {
-        gridpack::background = 1;
-        gridpack::backstring = c.background.c_str();
-    }
-    if (c.chunks) {
-        gridpack::gamma = 0.45455f;
-        float* const chroma[] = {&gridpack::chroma_wx, &gridpack::chroma_wy, &gridpack::chroma_rx,
-                                 &gridpack::chroma_ry, &gridpack::chroma_gx, &gridpack::chroma_gy,
-                                 &gridpack::chroma_bx, &gridpack::chroma_by};
-        const float values[] = {0.3127f, 0.329f, 0.64f, 0.33f, 0.3f, 0.6f, 0.15f, 0.06f};
-        for (int i = 0; i < 8; ++i) *chroma[i] = values[i];
-        gridpack::phys_x = 2835;
-        gridpack::phys_y = 2834;
-        gridpack::phys_unit = 1;
-        gridpack::mtime = 1;
-        gridpack::date_string = "2024-02-29";
-        gridpack::time_string = "23:59:58";
-    }
-}
-
+// Converts in this process: the options through the real command-line scan, the files open.
 std::string convert(const Case& c) {
-    setOptions(c);
-    FILE* files[] = {imageFile(c), maskFile(c), paletteFile(c), commentFile(c)};
+    static std::vector<std::string> args; // the settings point into it
+    args = c.args();
+    args.insert(args.begin(), "gridpack");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    const char* paletteFile;
+    gridpack::parseOptions(int(argv.size()), argv.data(), &paletteFile);
+
+    std::vector<Pixel> alphas;
+    for (unsigned a : c.alphaValues) alphas.push_back({a, a, a});
+    std::string comments;
+    for (const auto& [key, text] : c.comments) comments += key + " " + text + "\n";
+    FILE* files[] = {
+        tmpFileWith(pnmImage(c.magic, c.cols, c.rows, c.maxval, samplesOf(c.pixels, c.magic))),
+        alphas.empty() ? nullptr
+                       : tmpFileWith(pnmImage(c.maskMagic, c.cols, c.rows, c.alphaMaxval,
+                                              samplesOf(alphas, c.maskMagic))),
+        c.paletteOrder.empty() ? nullptr
+                               : tmpFileWith(pnmImage("P6", int(c.paletteOrder.size()), 1, c.maxval,
+                                                      samplesOf(c.paletteOrder, "P6"))),
+        c.text || c.ztxt ? tmpFileWith(comments) : nullptr};
     char* buffer = nullptr;
     size_t size = 0;
     FILE* ofP = open_memstream(&buffer, &size);
@@ -294,7 +230,7 @@ unsigned decodedAlpha(const DecodedPng& png, unsigned x, unsigned y, unsigned pn
     if (png.colorType & 4) return png.sample(x, y, (png.colorType & 2) ? 3 : 1);
     if (!png.hasTrns) return pngMaxval;
     const Pixel p = decodedColor(png, x, y);
-    const PngColor16& t = png.transColor;
+    const png_color_16& t = png.transColor;
     const bool clear = (png.colorType & 2) ? p == Pixel{t.red, t.green, t.blue} : p[0] == t.gray;
     return clear ? 0 : pngMaxval;
 }
@@ -337,14 +273,13 @@ void verify(const Case& c, const DecodedPng& png) {
     // A transparent colour is moved to the front; otherwise the file's order holds.
     if (!c.paletteOrder.empty() && palette && c.transparent.empty()) {
         ASSERT_GE(png.palette.size(), c.paletteOrder.size());
-        for (size_t i = 0; i < c.paletteOrder.size(); ++i)
-            ASSERT_EQ(png.palette[i], (Rgb{ruleS(c.paletteOrder[i][0], 255, c.maxval),
-                                           ruleS(c.paletteOrder[i][1], 255, c.maxval),
-                                           ruleS(c.paletteOrder[i][2], 255, c.maxval)}))
-                << "palette entry " << i;
+        for (size_t i = 0; i < c.paletteOrder.size(); ++i) {
+            const Rgb& e = png.palette[i];
+            ASSERT_EQ((Pixel{e.r, e.g, e.b}), ruleS(c.paletteOrder[i], 255, c.maxval)) << i;
+        }
     }
     if (c.hist && palette) {
-        ASSERT_TRUE(png.hasHist);
+        ASSERT_FALSE(png.hist.empty());
         for (size_t i = 0; i < png.palette.size(); ++i) {
             const Rgb& e = png.palette[i];
             const auto found = census.find(Pixel{e.r, e.g, e.b});
@@ -353,11 +288,9 @@ void verify(const Case& c, const DecodedPng& png) {
         }
     }
     ASSERT_EQ(png.hasBkgd, !c.background.empty());
-    ASSERT_EQ((std::vector<bool>{png.hasGamma, png.hasChrm, png.hasPhys, png.hasTime}),
-              std::vector<bool>(4, c.chunks));
-    using V = std::vector<unsigned>;
-    ASSERT_EQ((V{png.physX, png.physY, png.year, png.month, png.day, png.second}),
-              (c.chunks ? V{2835, 2834, 2024, 2, 29, 58} : V(6, 0)));
+    ASSERT_EQ(png.phys + "|" + png.time + "|" + std::to_string(png.chrm.size()) +
+                  (png.gamma != 0 ? "|gAMA" : ""),
+              c.chunks ? "2835 2834 1|2024-2-29 23:59:58|8|gAMA" : "||0");
     ASSERT_EQ(png.interlace != 0, c.interlace);
     if (c.text || c.ztxt) {
         ASSERT_EQ(png.texts.size(), c.comments.size());
@@ -381,11 +314,11 @@ TEST(Soak, RandomImagesAndOptionsDecodeToTheirInput) {
     const long count = envNumber("GRIDPACK_SOAK_COUNT", 10000);
     const unsigned seed = unsigned(envNumber("GRIDPACK_SOAK_SEED", 20261206));
     std::atexit(printCurrentCase);
-    Generator generator(seed);
+    std::mt19937 rng(seed);
     std::map<std::string, int> forms, options;
     const auto start = std::chrono::steady_clock::now();
     for (long i = 0; i < count; ++i) {
-        const Case c = generator.next();
+        const Case c = generate(rng);
         currentCase =
             "#" + std::to_string(i) + " (seed " + std::to_string(seed) + "): " + c.describe();
         const std::string png = convert(c);
@@ -403,7 +336,8 @@ TEST(Soak, RandomImagesAndOptionsDecodeToTheirInput) {
         }
         const std::string form = decoded.form(); // colour type and depth
         ++forms[form.substr(0, form.find(' ', form.find(' ') + 1))];
-        for (const std::string& o : c.options()) ++options[o.substr(0, o.find(" "))];
+        for (const std::string& a : c.args())
+            if (a[0] == '-') ++options[a];
     }
     currentCase.clear();
     const double seconds =

@@ -31,37 +31,6 @@ TEST_F(FileIo, OpeningAMissingFileNamesTheErrnoARegularFileIsUsedInPlace) {
     pm_closer(f);
 }
 
-TEST_F(FileIo, PipeIsCopiedAndRewindable) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    // Larger than one copy block and than the pipe's buffer would need a writer thread; a
-    // child process feeds it.
-    const std::string content(300000, 'x');
-    if (fork() == 0) {
-        close(fds[0]);
-        for (size_t done = 0; done < content.size();) {
-            const ssize_t w = write(fds[1], content.data() + done, content.size() - done);
-            if (w <= 0) _exit(1);
-            done += size_t(w);
-        }
-        _exit(0);
-    }
-    close(fds[1]);
-    ASSERT_NE(dup2(fds[0], 0), -1);
-    close(fds[0]);
-    clearerr(stdin);
-    FILE* f = pm_openr_seekable("-");
-    EXPECT_NE(f, stdin);
-    pm_filepos start;
-    pm_tell2(f, &start, sizeof start);
-    std::string first(content.size(), '\0');
-    ASSERT_EQ(std::fread(first.data(), 1, first.size(), f), content.size());
-    EXPECT_EQ(std::fgetc(f), EOF);
-    pm_seek2(f, &start, sizeof start);
-    EXPECT_EQ(std::fgetc(f), 'x');
-    pm_closer(f);
-}
-
 TEST_F(FileIo, PositionsOfFourAndEightBytes) {
     TmpFile f("0123456789");
     std::fseek(f, 7, SEEK_SET);
