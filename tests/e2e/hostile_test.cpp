@@ -16,12 +16,8 @@ namespace {
 // Generous for a sanitizer build, far below what the headers below would cost if obeyed.
 constexpr long smallRssKb = 300 * 1024;
 
-RunResult runBounded(const std::vector<std::string>& args, const std::string& stdinBytes,
-                     double seconds = 20) {
-    RunOptions options;
-    options.stdinBytes = stdinBytes;
-    options.timeoutSeconds = seconds;
-    return runGridpack(args, options);
+RunResult runBounded(const std::vector<std::string>& args, const std::string& stdinBytes) {
+    return runGridpack(args, stdinBytes, 20);
 }
 
 // Status 0 with any messages (a PNG is written), or status 1 with this message.

@@ -155,8 +155,10 @@ RunResult runGridpack(const std::vector<std::string>& args, const RunOptions& op
     return runProgram(binary ? binary : GRIDPACK_BINARY, args, hermetic);
 }
 
-RunResult runGridpack(const std::vector<std::string>& args, const std::string& stdinBytes) {
+RunResult runGridpack(const std::vector<std::string>& args, const std::string& stdinBytes,
+                      double timeoutSeconds) {
     RunOptions options;
     options.stdinBytes = stdinBytes;
+    options.timeoutSeconds = timeoutSeconds;
     return runGridpack(args, options);
 }

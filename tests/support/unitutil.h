@@ -35,6 +35,16 @@ struct TmpFile {
     operator FILE*() const { return f; }
 };
 
+// Pixels as "r,g,b" text, for comparing whole rows, palettes and histograms in their order.
+inline std::string str(const pixel& p) {
+    return std::to_string(p.r) + "," + std::to_string(p.g) + "," + std::to_string(p.b);
+}
+inline std::string str(const pixel* row, size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) s += (i ? " " : "") + str(row[i]);
+    return s;
+}
+
 // A pixel or xel as red, green, blue, comparable and printable by GoogleTest.
 using Rgb3 = std::array<unsigned, 3>;
 inline Rgb3 rgb3(const pixel& p) { return {p.r, p.g, p.b}; }

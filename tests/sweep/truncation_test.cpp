@@ -21,12 +21,7 @@ std::vector<unsigned> ramp(size_t count, unsigned maxval, unsigned step) {
     return v;
 }
 
-RunResult run(const Args& args, const std::string& input) {
-    RunOptions options;
-    options.stdinBytes = input;
-    options.timeoutSeconds = 10;
-    return runGridpack(args, options);
-}
+RunResult run(const Args& args, const std::string& input) { return runGridpack(args, input, 10); }
 
 DecodedPng reference(const Args& args, const std::string& input) {
     const RunResult r = run(args, input);

@@ -18,8 +18,7 @@ std::string transparentOf(const std::string& magic, int cols, int rows,
     pixel color{99, 99, 99};
     gridpack::alpha_trans(img.f, img.rasterPos, img.cols, img.rows, img.maxval, img.format,
                           mask.rows, alphaMaxval, &can, &color);
-    if (!can) return "no";
-    return std::to_string(color.r) + "," + std::to_string(color.g) + "," + std::to_string(color.b);
+    return can ? str(color) : "no";
 }
 
 const std::vector<unsigned> colours = {1, 2, 3, 10, 20, 30, 4, 5, 6, 10, 20, 30};

@@ -12,16 +12,6 @@ const pixel A{1, 0, 0};
 const pixel B{0, 49, 98};
 const pixel C{0, 0, 1};
 
-std::string str(const pixel& p) {
-    return std::to_string(p.r) + "," + std::to_string(p.g) + "," + std::to_string(p.b);
-}
-
-std::string str(const pixel* row, int n) {
-    std::string s;
-    for (int i = 0; i < n; ++i) s += (i ? " " : "") + str(row[i]);
-    return s;
-}
-
 // A histogram as "colour x count" entries in its order.
 std::string str(const color_count* hist, int n) {
     std::string s;
@@ -151,16 +141,16 @@ TEST(ColorRow, HashComputeSortAndAdd) {
     int n = 0;
     pixel* colors = ppm_computecolorrow(img.rows, 2, 2, 3, &n);
     ASSERT_NE(colors, nullptr);
-    EXPECT_EQ(str(colors, n), "0,49,98 0,0,1 1,0,0") << "in order of first appearance";
+    EXPECT_EQ(str(colors, size_t(n)), "0,49,98 0,0,1 1,0,0") << "in order of first appearance";
     pm_freerow(colors);
     EXPECT_EQ(ppm_computecolorrow(img.rows, 2, 2, 2, &n), nullptr);
     EXPECT_EQ(n, -1);
 
     pixel unsorted[4] = {{2, 0, 0}, {1, 5, 0}, {1, 2, 9}, {1, 2, 3}};
     ppm_sortcolorrow(unsorted, 4, nullptr);
-    EXPECT_EQ(str(unsorted, 4), "1,2,3 1,2,9 1,5,0 2,0,0");
+    EXPECT_EQ(str(unsorted, 4u), "1,2,3 1,2,9 1,5,0 2,0,0");
     ppm_sortcolorrow(unsorted, 4, [](pixel* a, pixel* b) { return int(b->b) - int(a->b); });
-    EXPECT_EQ(str(unsorted, 2), "1,2,9 1,2,3");
+    EXPECT_EQ(str(unsorted, 2u), "1,2,9 1,2,3");
 
     pixel added[3] = {A, B, {}};
     pixel b = B, c = C, d{7, 7, 7};
@@ -215,7 +205,7 @@ TEST(ColorRowFile, MapFileRoundTrip) {
         TmpFile(pnmImage("P6", 2, 2, 300, {9, 8, 7, 9, 8, 7, 1, 2, 3, 300, 0, 0})), 3, &n, &maxval);
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(maxval, 300u);
-    EXPECT_EQ(str(row, n), "9,8,7 1,2,3 300,0,0");
+    EXPECT_EQ(str(row, size_t(n)), "9,8,7 1,2,3 300,0,0");
     EXPECT_EQ(writtenBy([&](FILE* f) { ppm_colorrowtomapfile(f, row, n, maxval); }),
               "P3\n3 1\n300\n9 8 7\n1 2 3\n300 0 0\n");
     pm_freerow(row);

@@ -7,52 +7,28 @@
 
 namespace {
 
-// Every test points RGBDEF at a dictionary of its own (or at a missing file) and puts the
-// variable back afterwards.
+// Every test points RGBDEF at a dictionary of its own (or at a missing file); the unit tests
+// have no other use for the variable.
 class ColorNames : public LibTest {
 protected:
     void SetUp() override {
         LibTest::SetUp();
-        const char* old = std::getenv("RGBDEF");
-        hadRgbdef = old != nullptr;
-        if (hadRgbdef) oldRgbdef = old;
-        setenv("RGBDEF",
-               dir.write("rgb.txt", "! test dictionary\n"
-                                    "255 255 255\t\twhite\n"
-                                    "255   0   0\t\tred\n"
-                                    "119 136 153\t\tLight Slate Gray\n"
-                                    "128 128 128\t\tgray\n"
-                                    "128 128 128\t\tgrey\n"
-                                    " 10  20  30\t\tTest Navy\n"
-                                    "  1   1   0\t\tnearly black\n"
-                                    "  0   0   2\t\tnearly blue\n"
-                                    "300  -5 128\t\tout of range\n"
-                                    "  0 255   0\t\tRED\n")
-                   .c_str(),
-               1);
+        const std::string dictionary =
+            "! test dictionary\n255 255 255\t\twhite\n255   0   0\t\tred\n119 136 153\t\tLight "
+            "Slate Gray\n128 128 128\t\tgray\n128 128 128\t\tgrey\n 10  20  30\t\tTest Navy\n"
+            "  1   1   0\t\tnearly black\n  0   0   2\t\tnearly blue\n300  -5 128\t\tout of "
+            "range\n  0 255   0\t\tRED\n";
+        setenv("RGBDEF", dir.write("rgb.txt", dictionary).c_str(), 1);
     }
-    void TearDown() override {
-        if (hadRgbdef)
-            setenv("RGBDEF", oldRgbdef.c_str(), 1);
-        else
-            unsetenv("RGBDEF");
-    }
+    void TearDown() override { unsetenv("RGBDEF"); }
     std::string useMissingDictionary() {
-        const std::string path = dir.path() + "/absent.txt";
-        setenv("RGBDEF", path.c_str(), 1);
-        return path;
+        setenv("RGBDEF", (dir.path() + "/absent.txt").c_str(), 1);
+        return dir.path() + "/absent.txt";
     }
-
     TempDir dir;
-    bool hadRgbdef = false;
-    std::string oldRgbdef;
 };
 
 using ColorNamesDeathTest = ColorNames;
-
-std::string str(const pixel& p) {
-    return std::to_string(p.r) + "," + std::to_string(p.g) + "," + std::to_string(p.b);
-}
 
 } // namespace
 

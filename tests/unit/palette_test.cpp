@@ -9,15 +9,6 @@ namespace {
 
 using PaletteTest = ConverterTest;
 
-// The palette as "r,g,b" entries, for comparing whole palettes and their order at once.
-std::string str(const pixel* p, unsigned n) {
-    std::string s;
-    for (unsigned i = 0; i < n; ++i)
-        s += (i ? " " : "") + std::to_string(p[i].r) + "," + std::to_string(p[i].g) + "," +
-             std::to_string(p[i].b);
-    return s;
-}
-
 // Eight distinct colours, entry i (10 i, 20, 30), with room for 256 like the driver's palette.
 std::vector<pixel> eightColors() {
     std::vector<pixel> p(256, pixel{0, 0, 0});

@@ -6,7 +6,7 @@
 
 namespace {
 // Xels as text: a gray or bit value alone (red and green 0), a colour as r/g/b.
-std::string str(const std::vector<Rgb3>& xels) {
+std::string xstr(const std::vector<Rgb3>& xels) {
     std::string s;
     for (const Rgb3& x : xels) {
         if (!s.empty()) s += " ";
@@ -16,7 +16,7 @@ std::string str(const std::vector<Rgb3>& xels) {
     }
     return s;
 }
-std::string str(const xel& x) { return str({rgb3(x)}); }
+std::string xstr(const xel& x) { return xstr(std::vector<Rgb3>{rgb3(x)}); }
 xel gx(unsigned v) { return xel{0, 0, v}; }
 } // namespace
 
@@ -24,14 +24,15 @@ TEST(AnymapReader, EachFamilyAsXels) {
     const PnmRead bitmap = readAnymap("P1 2 1 1 0 ");
     EXPECT_EQ(bitmap.maxval, 1u);
     EXPECT_EQ(bitmap.format, PLAIN_PBM);
-    EXPECT_EQ(str(bitmap.xels), "0 1");
+    EXPECT_EQ(xstr(bitmap.xels), "0 1");
     // Raw bitmap: 10 columns, padding bits set, second row must start on its own byte.
-    EXPECT_EQ(str(readAnymap(std::string("P4 10 2\n\x80\xff\x00\x40", 12)).xels),
+    EXPECT_EQ(xstr(readAnymap(std::string("P4 10 2\n\x80\xff\x00\x40", 12)).xels),
               "0 1 1 1 1 1 1 1 0 0 1 1 1 1 1 1 1 1 1 0");
-    EXPECT_EQ(str(readAnymap("P2 1 1 255 7 ").xels), "7");
-    EXPECT_EQ(str(readAnymap(std::string("P5 2 1 65535\n\x01\x02\xff\xff", 17)).xels), "258 65535");
-    EXPECT_EQ(str(readAnymap("P3 1 1 255 1 2 3 ").xels), "1/2/3");
-    EXPECT_EQ(str(readAnymap("P6 1 1 255\n123").xels), "49/50/51");
+    EXPECT_EQ(xstr(readAnymap("P2 1 1 255 7 ").xels), "7");
+    EXPECT_EQ(xstr(readAnymap(std::string("P5 2 1 65535\n\x01\x02\xff\xff", 17)).xels),
+              "258 65535");
+    EXPECT_EQ(xstr(readAnymap("P3 1 1 255 1 2 3 ").xels), "1/2/3");
+    EXPECT_EQ(xstr(readAnymap("P6 1 1 255\n123").xels), "49/50/51");
 }
 
 TEST(AnymapReader, RefusalsPassThrough) {
@@ -57,10 +58,10 @@ TEST(AnymapReader, RereadsFromTheRecordedPositionWithRowsOfOtherSizesBetween) {
     for (int pass = 0; pass < 2; ++pass) {
         pm_seek2(narrow, &narrow.rasterPos, sizeof narrow.rasterPos);
         pnm_readpnmrow(narrow, row, narrow.cols, narrow.maxval, narrow.format);
-        EXPECT_EQ(str(row[0]), "1/2/3");
+        EXPECT_EQ(xstr(row[0]), "1/2/3");
         pm_seek2(wide, &wide.rasterPos, sizeof wide.rasterPos);
         pnm_readpnmrow(wide, row, wide.cols, wide.maxval, wide.format);
-        EXPECT_EQ(str(rgb3Row(row, 6)), "4369 4369 4369 4369 4369 4369");
+        EXPECT_EQ(xstr(rgb3Row(row, 6)), "4369 4369 4369 4369 4369 4369");
     }
 }
 
@@ -139,7 +140,7 @@ TEST(Promotion, EveryAllowedDirection) {
     xel rows[2][1] = {{gx(1)}, {gx(0)}};
     xel* index[2] = {rows[0], rows[1]};
     pnm_promoteformat(index, 1, 2, 1, PLAIN_PBM, 255, PLAIN_PPM);
-    EXPECT_EQ(str(rows[0][0]) + " " + str(rows[1][0]), "255/255/255 0");
+    EXPECT_EQ(xstr(rows[0][0]) + " " + xstr(rows[1][0]), "255/255/255 0");
 }
 
 TEST(Promotion, Refusals) {
@@ -169,7 +170,7 @@ TEST(Background, CornerRulesInOrderAndRowEnds) {
     const auto corners = [](xel ul, xel ur, xel ll, xel lr, int format) {
         xel top[2] = {ul, ur}, bottom[2] = {ll, lr};
         xel* index[2] = {top, bottom};
-        return str(pnm_backgroundxel(index, 2, 2, 255, format));
+        return xstr(pnm_backgroundxel(index, 2, 2, 255, format));
     };
     EXPECT_EQ(corners(gx(10), gx(20), gx(30), gx(40), PLAIN_PGM), "25");
     EXPECT_EQ(corners(gx(10), gx(20), gx(10), gx(40), PLAIN_PGM), "10");
@@ -188,22 +189,22 @@ TEST(Background, CornerRulesInOrderAndRowEnds) {
 
     xel equalEnds[3] = {gx(4), gx(9), gx(4)}, grays[2] = {gx(4), gx(9)};
     xel colours[2] = {xel{1, 2, 3}, xel{4, 4, 4}};
-    EXPECT_EQ(str(pnm_backgroundxelrow(equalEnds, 3, 255, PLAIN_PGM)), "4");
-    EXPECT_EQ(str(pnm_backgroundxelrow(grays, 2, 255, PLAIN_PGM)), "6");
-    EXPECT_EQ(str(pnm_backgroundxelrow(colours, 2, 255, PLAIN_PPM)), "2/3/3");
+    EXPECT_EQ(xstr(pnm_backgroundxelrow(equalEnds, 3, 255, PLAIN_PGM)), "4");
+    EXPECT_EQ(xstr(pnm_backgroundxelrow(grays, 2, 255, PLAIN_PGM)), "6");
+    EXPECT_EQ(xstr(pnm_backgroundxelrow(colours, 2, 255, PLAIN_PPM)), "2/3/3");
     // Bitmap: white unless at least cols / 2 pixels are black.
     xel oneBlack[4] = {gx(0), gx(1), gx(1), gx(1)}, twoBlack[4] = {gx(0), gx(0), gx(1), gx(1)};
-    EXPECT_EQ(str(pnm_backgroundxelrow(oneBlack, 4, 1, PLAIN_PBM)), "1");
-    EXPECT_EQ(str(pnm_backgroundxelrow(twoBlack, 4, 1, PLAIN_PBM)), "0");
+    EXPECT_EQ(xstr(pnm_backgroundxelrow(oneBlack, 4, 1, PLAIN_PBM)), "1");
+    EXPECT_EQ(xstr(pnm_backgroundxelrow(twoBlack, 4, 1, PLAIN_PBM)), "0");
     EXPECT_FATAL(pnm_backgroundxelrow(grays, 2, 255, 0),
                  "Invalid format passed to pnm_backgroundxelrow\\(\\)");
 }
 
 TEST(XelHelpers, WhiteBlackInverseAndPixel) {
-    EXPECT_EQ(str(pnm_whitexel(9, RAW_PPM)), "9/9/9");
-    EXPECT_EQ(str(pnm_whitexel(9, RAW_PGM)), "9");
-    EXPECT_EQ(str(pnm_whitexel(1, PLAIN_PBM)), "1");
-    EXPECT_EQ(str(pnm_blackxel(9, PLAIN_PPM)), "0");
+    EXPECT_EQ(xstr(pnm_whitexel(9, RAW_PPM)), "9/9/9");
+    EXPECT_EQ(xstr(pnm_whitexel(9, RAW_PGM)), "9");
+    EXPECT_EQ(xstr(pnm_whitexel(1, PLAIN_PBM)), "1");
+    EXPECT_EQ(xstr(pnm_blackxel(9, PLAIN_PPM)), "0");
     EXPECT_FATAL(pnm_whitexel(9, 0), "Invalid format passed to pnm_whitexel");
     EXPECT_FATAL(pnm_blackxel(9, 12345), "Invalid format passed to pnm_blackxel\\(\\): 12345");
 
@@ -217,10 +218,10 @@ TEST(XelHelpers, WhiteBlackInverseAndPixel) {
                       {RAW_PBM, xel{0, 0, 0}, "9"}};
     for (auto c : inversions) {
         pnm_invertxel(&c.in, 9, c.format);
-        EXPECT_EQ(str(c.in), c.out) << c.format;
+        EXPECT_EQ(xstr(c.in), c.out) << c.format;
     }
     xel x = gx(1);
     EXPECT_FATAL(pnm_invertxel(&x, 9, 0), "Invalid format passed to pnm_invertxel");
-    EXPECT_EQ(str(xeltopixel(xel{0, 0, 9})), "9/9/9");
-    EXPECT_EQ(str(xeltopixel(xel{5, 6, 9})), "9/9/9");
+    EXPECT_EQ(xstr(xeltopixel(xel{0, 0, 9})), "9/9/9");
+    EXPECT_EQ(xstr(xeltopixel(xel{5, 6, 9})), "9/9/9");
 }

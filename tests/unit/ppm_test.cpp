@@ -6,17 +6,14 @@
 #include "unitutil.h"
 
 namespace {
-// The maxval, then the pixels as r/g/b.
+// The maxval, then the pixels row by row.
 std::string readPix(const std::string& bytes) {
     TmpFile f(bytes);
     int cols, rows;
     pixval maxval;
     pixel** pixels = ppm_readppm(f, &cols, &rows, &maxval);
     std::string out = std::to_string(maxval) + ":";
-    for (int row = 0; row < rows; ++row)
-        for (const Rgb3& p : rgb3Row(pixels[row], cols))
-            out += " " + std::to_string(p[0]) + "/" + std::to_string(p[1]) + "/" +
-                   std::to_string(p[2]);
+    for (int row = 0; row < rows; ++row) out += " " + str(pixels[row], size_t(cols));
     pm_freearray(reinterpret_cast<char**>(pixels), rows);
     return out;
 }
@@ -24,15 +21,15 @@ std::string readPix(const std::string& bytes) {
 
 TEST(Pixmap, EachFormInRedGreenBlueOrder) {
     const std::pair<std::string, const char*> cases[] = {
-        {"P3 1 1 65535 1 2 3 ", "65535: 1/2/3"},
-        {"P3 2 1 255\n1 2 # between green and blue\n3 4 5 6\n", "255: 1/2/3 4/5/6"},
-        {std::string("P6 2 1 255\n\x01\x02\x03\xfd\xfe\xff", 17), "255: 1/2/3 253/254/255"},
-        {std::string("P6 1 1 65535\n\x01\x00\x00\x02\xff\xfe", 19), "65535: 256/2/65534"},
+        {"P3 1 1 65535 1 2 3 ", "65535: 1,2,3"},
+        {"P3 2 1 255\n1 2 # between green and blue\n3 4 5 6\n", "255: 1,2,3 4,5,6"},
+        {std::string("P6 2 1 255\n\x01\x02\x03\xfd\xfe\xff", 17), "255: 1,2,3 253,254,255"},
+        {std::string("P6 1 1 65535\n\x01\x00\x00\x02\xff\xfe", 19), "65535: 256,2,65534"},
         // Poorer formats are widened; a bitmap read as a pixmap has maxval 1 (255 as a graymap).
-        {"P1 2 1 1 0 ", "1: 0/0/0 1/1/1"},
-        {std::string("P4 2 1\n\x40", 8), "1: 1/1/1 0/0/0"},
-        {"P2 2 1 9 7 9 ", "9: 7/7/7 9/9/9"},
-        {std::string("P5 1 1 300\n\x01\x2c", 13), "300: 300/300/300"},
+        {"P1 2 1 1 0 ", "1: 0,0,0 1,1,1"},
+        {std::string("P4 2 1\n\x40", 8), "1: 1,1,1 0,0,0"},
+        {"P2 2 1 9 7 9 ", "9: 7,7,7 9,9,9"},
+        {std::string("P5 1 1 300\n\x01\x2c", 13), "300: 300,300,300"},
     };
     for (const auto& [image, pixels] : cases) EXPECT_EQ(readPix(image), pixels);
 }
