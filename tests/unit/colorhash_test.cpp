@@ -51,6 +51,7 @@ TEST(ColorHist, ChainAscendingMostRecentFirstWithinAChain) {
     for (int limit : {0, 3, 256, 100000}) {
         int colors = 0;
         color_hist chv = ppm_computecolorhist(img.rows, 3, 2, limit, &colors);
+        ASSERT_NE(chv, nullptr) << limit;
         // Without a limit: five spare slots, cleared.
         EXPECT_EQ(str(chv, limit ? colors : colors + 5),
                   std::string("0,0,1x1 0,49,98x2 1,0,0x3") +
