@@ -1,8 +1,8 @@
 #include "pngdecode.h"
 
 #include <csetjmp>
+#include <cstdint>
 #include <cstring>
-#include <png.h>
 #include <stdexcept>
 #include <zlib.h>
 
@@ -12,10 +12,29 @@ int DecodedPng::count(const std::string& type) const {
     return n;
 }
 
-int DecodedPng::position(const std::string& type) const {
-    for (size_t i = 0; i < chunks.size(); ++i)
-        if (chunks[i] == type) return int(i);
-    return -1;
+std::string DecodedPng::form() const {
+    static const char* const types[] = {"gray", "?", "rgb", "palette", "graya", "?", "rgba"};
+    std::string s = std::string(types[colorType & 7]) + " " + std::to_string(bitDepth);
+    if (!palette.empty()) s += " PLTE " + std::to_string(palette.size());
+    if (hasSbit) {
+        std::vector<unsigned> bits{sbit.gray};
+        if (colorType & PNG_COLOR_MASK_COLOR) bits = {sbit.red, sbit.green, sbit.blue};
+        if (colorType & PNG_COLOR_MASK_ALPHA) bits.push_back(sbit.alpha);
+        for (size_t i = 0; i < bits.size(); ++i)
+            s += (i ? "/" : " sBIT ") + std::to_string(bits[i]);
+    }
+    return interlace ? s + " interlaced" : s;
+}
+
+std::vector<unsigned> DecodedPng::pixels(unsigned y) const {
+    if (colorType != PNG_COLOR_TYPE_PALETTE) return rows.at(y);
+    std::vector<unsigned> out;
+    for (unsigned i : rows.at(y)) {
+        const Rgb c = palette.at(i);
+        out.insert(out.end(), {c.r, c.g, c.b});
+        if (hasTrns) out.push_back(i < transAlpha.size() ? transAlpha[i] : 255);
+    }
+    return out;
 }
 
 namespace {
@@ -48,18 +67,13 @@ uint32_t be32(const std::string& s, size_t at) {
            uint32_t(uint8_t(s[at + 2])) << 8 | uint32_t(uint8_t(s[at + 3]));
 }
 
-std::vector<std::string> walkChunks(const std::string& bytes) {
-    std::vector<std::string> chunks;
-    size_t at = 8;
-    while (at + 12 <= bytes.size()) {
-        const uint32_t length = be32(bytes, at);
-        chunks.push_back(bytes.substr(at + 4, 4));
-        at += 12 + size_t(length);
-    }
+// The chunks of a PNG as type and data.
+std::vector<std::pair<std::string, std::string>> walkChunks(const std::string& bytes) {
+    std::vector<std::pair<std::string, std::string>> chunks;
+    for (size_t at = 8; at + 12 <= bytes.size(); at += 12 + size_t(be32(bytes, at)))
+        chunks.emplace_back(bytes.substr(at + 4, 4), bytes.substr(at + 8, be32(bytes, at)));
     return chunks;
 }
-
-PngColor16 convert(const png_color_16& c) { return {c.index, c.red, c.green, c.blue, c.gray}; }
 
 // The parts of decoding that call libpng; kept free of objects with destructors because a
 // libpng error longjmps out of it.
@@ -74,74 +88,46 @@ bool decodeInto(DecodedPng* d, Reader* reader, std::vector<unsigned char>* pixel
     png_set_read_fn(png, reader, readData);
     png_read_info(png, info);
 
-    png_uint_32 width, height;
-    int bitDepth, colorType, interlace;
-    png_get_IHDR(png, info, &width, &height, &bitDepth, &colorType, &interlace, nullptr, nullptr);
-    d->width = width;
-    d->height = height;
-    d->bitDepth = bitDepth;
-    d->colorType = colorType;
-    d->interlace = interlace;
+    png_get_IHDR(png, info, &d->width, &d->height, &d->bitDepth, &d->colorType, &d->interlace,
+                 nullptr, nullptr);
     d->channels = png_get_channels(png, info);
 
     png_colorp plte;
-    int nplte;
+    int nplte = 0;
     if (png_get_PLTE(png, info, &plte, &nplte))
         for (int i = 0; i < nplte; ++i)
             d->palette.push_back({plte[i].red, plte[i].green, plte[i].blue});
     png_bytep transAlpha;
     int ntrans;
-    png_color_16p transColor;
-    if (png_get_tRNS(png, info, &transAlpha, &ntrans, &transColor)) {
+    png_color_16p color;
+    if (png_get_tRNS(png, info, &transAlpha, &ntrans, &color)) {
         d->hasTrns = true;
-        if (colorType == PNG_COLOR_TYPE_PALETTE)
-            for (int i = 0; i < ntrans; ++i) d->transAlpha.push_back(transAlpha[i]);
+        if (d->colorType == PNG_COLOR_TYPE_PALETTE)
+            d->transAlpha.assign(transAlpha, transAlpha + ntrans);
         else
-            d->transColor = convert(*transColor);
+            d->transColor = *color;
     }
-    png_color_16p bkgd;
-    if (png_get_bKGD(png, info, &bkgd)) {
-        d->hasBkgd = true;
-        d->bkgd = convert(*bkgd);
-    }
+    if ((d->hasBkgd = png_get_bKGD(png, info, &color))) d->bkgd = *color;
     png_color_8p sbit;
-    if (png_get_sBIT(png, info, &sbit)) {
-        d->hasSbit = true;
-        d->sbitRed = sbit->red;
-        d->sbitGreen = sbit->green;
-        d->sbitBlue = sbit->blue;
-        d->sbitGray = sbit->gray;
-        d->sbitAlpha = sbit->alpha;
-    }
+    if ((d->hasSbit = png_get_sBIT(png, info, &sbit))) d->sbit = *sbit;
     png_uint_16p hist;
-    if (png_get_hIST(png, info, &hist)) {
-        d->hasHist = true;
-        for (int i = 0; i < nplte; ++i) d->hist.push_back(hist[i]);
-    }
-    double g;
-    if (png_get_gAMA(png, info, &g)) {
-        d->hasGamma = true;
-        d->gamma = g;
-    }
-    double* c = d->chrm;
+    if (png_get_hIST(png, info, &hist)) d->hist.assign(hist, hist + nplte);
+    png_get_gAMA(png, info, &d->gamma);
+    double c[8];
     if (png_get_cHRM(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]))
-        d->hasChrm = true;
+        d->chrm.assign(c, c + 8);
     png_uint_32 px, py;
     int unit;
-    if (png_get_pHYs(png, info, &px, &py, &unit)) {
-        d->hasPhys = true;
-        d->physX = px;
-        d->physY = py;
-        d->physUnit = unit;
-    }
+    if (png_get_pHYs(png, info, &px, &py, &unit))
+        d->phys = std::to_string(px) + " " + std::to_string(py) + " " + std::to_string(unit);
 
-    if (bitDepth < 8) png_set_packing(png);
+    if (d->bitDepth < 8) png_set_packing(png);
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
     const size_t rowBytes = png_get_rowbytes(png, info);
-    pixels->resize(rowBytes * height);
-    rowPointers->resize(height);
-    for (png_uint_32 y = 0; y < height; ++y) (*rowPointers)[y] = pixels->data() + y * rowBytes;
+    pixels->resize(rowBytes * d->height);
+    rowPointers->resize(d->height);
+    for (png_uint_32 y = 0; y < d->height; ++y) (*rowPointers)[y] = pixels->data() + y * rowBytes;
     png_read_image(png, rowPointers->data());
     png_read_end(png, info);
 
@@ -151,15 +137,10 @@ bool decodeInto(DecodedPng* d, Reader* reader, std::vector<unsigned char>* pixel
         d->texts.push_back(
             {texts[i].key, std::string(texts[i].text, texts[i].text_length), texts[i].compression});
     png_timep t;
-    if (png_get_tIME(png, info, &t)) {
-        d->hasTime = true;
-        d->year = t->year;
-        d->month = t->month;
-        d->day = t->day;
-        d->hour = t->hour;
-        d->minute = t->minute;
-        d->second = t->second;
-    }
+    if (png_get_tIME(png, info, &t))
+        d->time = std::to_string(t->year) + "-" + std::to_string(t->month) + "-" +
+                  std::to_string(t->day) + " " + std::to_string(t->hour) + ":" +
+                  std::to_string(t->minute) + ":" + std::to_string(t->second);
     png_destroy_read_struct(&png, &info, nullptr);
     return true;
 }
@@ -174,7 +155,7 @@ DecodedPng decodePng(const std::string& bytes) {
         throw std::runtime_error(std::string("libpng could not decode the PNG: ") + reader.error);
     if (reader.pos != bytes.size()) throw std::runtime_error("bytes after the PNG's IEND chunk");
 
-    d.chunks = walkChunks(bytes);
+    for (const auto& chunk : walkChunks(bytes)) d.chunks.push_back(chunk.first);
     const size_t perRow = size_t(d.width) * unsigned(d.channels);
     const size_t rowBytes = d.bitDepth == 16 ? perRow * 2 : perRow;
     for (unsigned y = 0; y < d.height; ++y) {
@@ -191,12 +172,8 @@ std::vector<int> rowFilters(const std::string& bytes) {
     const DecodedPng d = decodePng(bytes);
     if (d.interlace) throw std::runtime_error("rowFilters needs a non-interlaced PNG");
     std::string idat;
-    size_t at = 8;
-    while (at + 12 <= bytes.size()) {
-        const uint32_t length = be32(bytes, at);
-        if (bytes.compare(at + 4, 4, "IDAT") == 0) idat += bytes.substr(at + 8, length);
-        at += 12 + size_t(length);
-    }
+    for (const auto& [type, data] : walkChunks(bytes))
+        if (type == "IDAT") idat += data;
     const size_t rowBytes = (size_t(d.width) * unsigned(d.channels) * unsigned(d.bitDepth) + 7) / 8;
     std::vector<unsigned char> raw((rowBytes + 1) * d.height);
     uLongf rawLength = uLongf(raw.size());

@@ -15,14 +15,6 @@
 #include <time.h>
 #include <unistd.h>
 
-const std::string& gridpackPath() {
-    static const std::string path = [] {
-        const char* fromEnv = std::getenv("GRIDPACK_BINARY");
-        return std::string(fromEnv ? fromEnv : GRIDPACK_BINARY);
-    }();
-    return path;
-}
-
 namespace {
 double now() {
     timespec ts;
@@ -34,27 +26,21 @@ void check(bool ok, const char* what) {
     if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
 }
 
+// Makes fd the descriptor target, or opens path there; a failure ends the child.
+void redirect(int target, int fd, const std::string& path, int flags) {
+    if (!path.empty()) fd = open(path.c_str(), flags, 0644);
+    if (fd < 0 || dup2(fd, target) < 0) _exit(127);
+    if (!path.empty()) close(fd);
+}
+
 [[noreturn]] void execChild(const std::string& path, const std::vector<std::string>& args,
                             const RunOptions& options, int inRead, int outWrite, int errWrite) {
-    if (!options.stdinFile.empty()) {
-        const int fd = open(options.stdinFile.c_str(), O_RDONLY);
-        if (fd < 0) _exit(127);
-        dup2(fd, 0);
-        close(fd);
-    } else {
-        dup2(inRead, 0);
-    }
-    if (options.closeStdout) {
+    redirect(0, inRead, options.stdinFile, O_RDONLY);
+    if (options.closeStdout)
         close(1);
-    } else if (!options.stdoutFile.empty()) {
-        const int fd = open(options.stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0) _exit(127);
-        dup2(fd, 1);
-        close(fd);
-    } else {
-        dup2(outWrite, 1);
-    }
-    dup2(errWrite, 2);
+    else
+        redirect(1, outWrite, options.stdoutFile, O_WRONLY | O_CREAT | O_TRUNC);
+    redirect(2, errWrite, "", 0);
     for (int fd = 3; fd < 1024; ++fd) close(fd);
     // An ignored signal stays ignored across exec; a handled one returns to its default.
     signal(SIGPIPE, options.ignoreSigpipe ? SIG_IGN : SIG_DFL);
@@ -64,8 +50,7 @@ void check(bool ok, const char* what) {
         else
             setenv(name.c_str(), value.c_str(), 1);
     }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(path.c_str()));
+    std::vector<char*> argv{const_cast<char*>(path.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     execv(path.c_str(), argv.data());
@@ -88,12 +73,16 @@ RunResult runProgram(const std::string& path, const std::vector<std::string>& ar
     RunResult result;
     size_t written = 0;
     const std::string& input = options.stdinBytes;
-    int inFd = in[1];
+    int inFd = in[1], outFd = out[0], errFd = err[0];
     if (!options.stdinFile.empty() || input.empty()) {
         close(inFd);
         inFd = -1;
     } else {
         fcntl(inFd, F_SETFL, O_NONBLOCK);
+    }
+    if (options.stdoutReadLimit == 0) {
+        close(outFd);
+        outFd = -1;
     }
     // The child may stop reading early (or never start): a broken pipe is not our failure.
     struct sigaction ignore {
@@ -102,18 +91,12 @@ RunResult runProgram(const std::string& path, const std::vector<std::string>& ar
     sigaction(SIGPIPE, &ignore, &previous);
 
     const double deadline = now() + options.timeoutSeconds;
-    int outFd = out[0], errFd = err[0];
-    if (options.stdoutReadLimit == 0) {
-        close(outFd);
-        outFd = -1;
-    }
     char buf[65536];
     while (outFd >= 0 || errFd >= 0) {
         pollfd fds[3];
         int n = 0;
-        if (inFd >= 0) fds[n++] = {inFd, POLLOUT, 0};
-        if (outFd >= 0) fds[n++] = {outFd, POLLIN, 0};
-        if (errFd >= 0) fds[n++] = {errFd, POLLIN, 0};
+        for (int fd : {inFd, outFd, errFd})
+            if (fd >= 0) fds[n++] = {fd, short(fd == inFd ? POLLOUT : POLLIN), 0};
         const double left = deadline - now();
         if (left <= 0) {
             result.timedOut = true;
@@ -145,13 +128,12 @@ RunResult runProgram(const std::string& path, const std::vector<std::string>& ar
                 sink.append(buf, size_t(r));
             } else if (r == 0 || errno != EINTR) {
                 close(fds[i].fd);
-                (fds[i].fd == outFd ? outFd : errFd) = -1;
+                (isOut ? outFd : errFd) = -1;
             }
         }
     }
-    if (inFd >= 0) close(inFd);
-    if (outFd >= 0) close(outFd);
-    if (errFd >= 0) close(errFd);
+    for (int fd : {inFd, outFd, errFd})
+        if (fd >= 0) close(fd);
     sigaction(SIGPIPE, &previous, nullptr);
 
     int status = 0;
@@ -169,11 +151,14 @@ RunResult runGridpack(const std::vector<std::string>& args, const RunOptions& op
     RunOptions hermetic = options;
     hermetic.env.emplace("RGBDEF", testDataPath("rgb.txt"));
     hermetic.env.emplace("PIXMILL_CONF", "");
-    return runProgram(gridpackPath(), args, hermetic);
+    const char* binary = std::getenv("GRIDPACK_BINARY");
+    return runProgram(binary ? binary : GRIDPACK_BINARY, args, hermetic);
 }
 
-RunResult runGridpack(const std::vector<std::string>& args, const std::string& stdinBytes) {
+RunResult runGridpack(const std::vector<std::string>& args, const std::string& stdinBytes,
+                      double timeoutSeconds) {
     RunOptions options;
     options.stdinBytes = stdinBytes;
+    options.timeoutSeconds = timeoutSeconds;
     return runGridpack(args, options);
 }

@@ -31,13 +31,12 @@ struct RunOptions {
     double timeoutSeconds = 60;
 };
 
-// The binary under test; its path comes from the build.
-const std::string& gridpackPath();
-
 RunResult runProgram(const std::string& path, const std::vector<std::string>& args,
                      const RunOptions& options);
+// The binary under test: GRIDPACK_BINARY, else the one of the build.
 RunResult runGridpack(const std::vector<std::string>& args, const RunOptions& options = {});
 // Shorthand: arguments and standard input bytes from a pipe.
-RunResult runGridpack(const std::vector<std::string>& args, const std::string& stdinBytes);
+RunResult runGridpack(const std::vector<std::string>& args, const std::string& stdinBytes,
+                      double timeoutSeconds = 60);
 
 #endif

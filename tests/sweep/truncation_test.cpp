@@ -2,6 +2,7 @@
 // short at any byte must end with status 1 and one message, never with a signal, a hang or a
 // PNG made from half an image. Only the whole input (or, for the comment file, any prefix that is
 // itself a valid comment file) converts, to exactly the pixels of the whole input.
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -12,13 +13,7 @@
 
 namespace {
 
-struct Input {
-    const char* name;
-    std::string bytes;
-    // The shortest prefix that is a whole image: plain bits need no byte after the last one, so
-    // a plain bitmap is whole without its final line feed; every other image needs every byte.
-    size_t wholeFrom = 0;
-};
+using Args = std::vector<std::string>;
 
 std::vector<unsigned> ramp(size_t count, unsigned maxval, unsigned step) {
     std::vector<unsigned> v;
@@ -26,9 +21,49 @@ std::vector<unsigned> ramp(size_t count, unsigned maxval, unsigned step) {
     return v;
 }
 
-// Images of every encoding, small enough that every prefix can be run.
-std::vector<Input> images() {
-    std::vector<Input> inputs{
+RunResult run(const Args& args, const std::string& input) { return runGridpack(args, input, 10); }
+
+DecodedPng reference(const Args& args, const std::string& input) {
+    const RunResult r = run(args, input);
+    EXPECT_EQ(r.exitStatus, 0) << r.stderrText;
+    return decodePng(r.stdoutBytes);
+}
+
+struct Counts {
+    int runs = 0, converted = 0;
+};
+
+// Runs every prefix of bytes through runPrefix: status 1 with exactly one message line, or
+// (from wholeFrom bytes on) status 0 with a PNG of the reference pixels. Returns false after a
+// fatal failure.
+bool sweep(const std::string& what, const std::string& bytes, size_t wholeFrom,
+           const DecodedPng& ref, Counts* counts,
+           const std::function<RunResult(const std::string&)>& runPrefix) {
+    for (size_t n = 0; n <= bytes.size(); ++n) {
+        SCOPED_TRACE(what + " prefix of " + std::to_string(n) + " bytes");
+        const RunResult r = runPrefix(bytes.substr(0, n));
+        ++counts->runs;
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.signal, 0);
+        if (r.exitStatus == 0 && n >= wholeFrom) {
+            ++counts->converted;
+            const DecodedPng png = decodePng(r.stdoutBytes);
+            EXPECT_EQ(png.rows, ref.rows);
+            EXPECT_EQ(png.palette, ref.palette);
+        } else {
+            EXPECT_EQ(r.exitStatus, 1) << r.stderrText;
+            EXPECT_EQ(r.stderrText.rfind("gridpack: ", 0), 0u) << r.stderrText;
+            EXPECT_EQ(r.stderrText.find('\n'), r.stderrText.size() - 1) << r.stderrText;
+        }
+        if (::testing::Test::HasFailure()) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(Truncation, EveryPrefixOfEveryFormat) {
+    const std::pair<const char*, std::string> images[] = {
         {"plain bitmap", pnmImage("P1", 5, 3, 1, {1, 0, 1, 1, 0, 0, 0, 1, 1, 1, 1, 0, 0, 1, 0})},
         {"raw bitmap", pnmImage("P4", 10, 3, 1, ramp(30, 1, 1))},
         {"plain 8-bit graymap", pnmImage("P2", 4, 3, 255, ramp(12, 255, 23))},
@@ -41,126 +76,63 @@ std::vector<Input> images() {
         {"raw 16-bit pixmap", pnmImage("P6", 3, 2, 65535, ramp(18, 65535, 3001))},
         {"header comments", "P5\n# made by hand\n3 # width\n1\n255\n\x01\x02\x03"},
     };
-    for (Input& in : inputs) in.wholeFrom = in.bytes.size();
-    inputs[0].wholeFrom = inputs[0].bytes.size() - 1;
-    return inputs;
-}
-
-struct Counts {
-    int runs = 0;
-    int converted = 0;
-};
-
-// One run of a prefix: status 1 with exactly one message line, or (when allowed) status 0 with
-// a PNG of the reference pixels.
-void checkRun(const RunResult& r, bool successAllowed, const DecodedPng& reference,
-              Counts* counts) {
-    ++counts->runs;
-    ASSERT_FALSE(r.timedOut);
-    ASSERT_EQ(r.signal, 0);
-    if (r.exitStatus == 0 && successAllowed) {
-        ++counts->converted;
-        const DecodedPng png = decodePng(r.stdoutBytes);
-        EXPECT_EQ(png.rows, reference.rows);
-        EXPECT_EQ(png.palette, reference.palette);
-        return;
-    }
-    ASSERT_EQ(r.exitStatus, 1) << r.stderrText;
-    EXPECT_EQ(r.stderrText.rfind("gridpack: ", 0), 0u) << r.stderrText;
-    EXPECT_EQ(r.stderrText.find('\n'), r.stderrText.size() - 1) << r.stderrText;
-}
-
-RunResult run(const std::vector<std::string>& args, const std::string& input) {
-    RunOptions options;
-    options.stdinBytes = input;
-    options.timeoutSeconds = 10;
-    return runGridpack(args, options);
-}
-
-DecodedPng reference(const std::vector<std::string>& args, const std::string& input) {
-    const RunResult r = run(args, input);
-    EXPECT_EQ(r.exitStatus, 0) << r.stderrText;
-    return decodePng(r.stdoutBytes);
-}
-
-} // namespace
-
-TEST(Truncation, EveryPrefixOfEveryFormat) {
     Counts counts;
-    int inputs = 0;
-    for (const Input& in : images()) {
-        SCOPED_TRACE(in.name);
-        ++inputs;
-        for (const std::vector<std::string>& args : {std::vector<std::string>{"-quiet"},
-                                                     {"-quiet", "-interlace"},
-                                                     {"-quiet", "-force", "-hist"}}) {
-            const DecodedPng ref = reference(args, in.bytes);
-            for (size_t n = 0; n <= in.bytes.size(); ++n) {
-                SCOPED_TRACE("prefix of " + std::to_string(n) + " bytes");
-                checkRun(run(args, in.bytes.substr(0, n)), n >= in.wholeFrom, ref, &counts);
-                if (HasFatalFailure()) return;
-            }
-        }
-    }
-    std::printf("%d inputs, %d runs, %d converted\n", inputs, counts.runs, counts.converted);
-    // Each input once per option set, the plain bitmap also without its last byte.
-    EXPECT_EQ(counts.converted, 3 * inputs + 3);
-}
-
-TEST(Truncation, AlphaMaskAndImageCutShort) {
-    TempDir dir;
-    const std::string image = pnmImage("P6", 3, 2, 255, ramp(18, 255, 41));
-    Counts counts;
-    for (const Input& mask : {Input{"raw mask", pnmImage("P5", 3, 2, 255, {0, 64, 255, 255, 0, 9})},
-                              Input{"plain mask", pnmImage("P2", 3, 2, 3, {0, 1, 2, 3, 3, 0})},
-                              Input{"bitmap mask", pnmImage("P4", 3, 2, 1, {1, 0, 1, 0, 0, 1})}}) {
-        SCOPED_TRACE(mask.name);
-        const std::string fullMask = dir.write("full.pgm", mask.bytes);
-        const DecodedPng ref = reference({"-quiet", "-alpha", fullMask}, image);
-        for (size_t n = 0; n <= image.size(); ++n) {
-            SCOPED_TRACE("image prefix of " + std::to_string(n) + " bytes");
-            checkRun(run({"-quiet", "-alpha", fullMask}, image.substr(0, n)), n == image.size(),
-                     ref, &counts);
-            if (HasFatalFailure()) return;
-        }
-        for (size_t n = 0; n <= mask.bytes.size(); ++n) {
-            SCOPED_TRACE("mask prefix of " + std::to_string(n) + " bytes");
-            const std::string cut = dir.write("cut.pgm", mask.bytes.substr(0, n));
-            checkRun(run({"-quiet", "-alpha", cut}, image), n == mask.bytes.size(), ref, &counts);
-            if (HasFatalFailure()) return;
+    for (const auto& [name, bytes] : images) {
+        // Plain bits need no byte after the last one, so a plain bitmap is whole without its
+        // final line feed; every other image needs every byte.
+        const size_t wholeFrom = bytes.size() - (bytes[1] == '1' ? 1 : 0);
+        for (const Args& args :
+             {Args{"-quiet"}, {"-quiet", "-interlace"}, {"-quiet", "-force", "-hist"}}) {
+            const DecodedPng ref = reference(args, bytes);
+            if (!sweep(name, bytes, wholeFrom, ref, &counts,
+                       [&](const std::string& prefix) { return run(args, prefix); }))
+                return;
         }
     }
     std::printf("%d runs, %d converted\n", counts.runs, counts.converted);
-    EXPECT_EQ(counts.converted, 6);
+    // Each input once per option set, the plain bitmap also without its last byte.
+    EXPECT_EQ(counts.converted, 3 * 11 + 3);
 }
 
-TEST(Truncation, CommentFileAndImageCutShort) {
+TEST(Truncation, SideFilesAndImageCutShort) {
     TempDir dir;
-    const std::string image = pnmImage("P5", 4, 2, 255, ramp(8, 255, 31));
+    Counts counts;
+    const std::string image = pnmImage("P6", 3, 2, 255, ramp(18, 255, 41));
+    for (const std::string& mask : {pnmImage("P5", 3, 2, 255, {0, 64, 255, 255, 0, 9}),
+                                    pnmImage("P2", 3, 2, 3, {0, 1, 2, 3, 3, 0}),
+                                    pnmImage("P4", 3, 2, 1, {1, 0, 1, 0, 0, 1})}) {
+        const Args args = {"-quiet", "-alpha", dir.write("full.pgm", mask)};
+        const DecodedPng ref = reference(args, image);
+        if (!sweep("image", image, image.size(), ref, &counts,
+                   [&](const std::string& prefix) { return run(args, prefix); }) ||
+            !sweep(mask.substr(0, 2) + " mask", mask, mask.size(), ref, &counts,
+                   [&](const std::string& prefix) {
+                       return run({"-quiet", "-alpha", dir.write("cut.pgm", prefix)}, image);
+                   }))
+            return;
+    }
+    EXPECT_EQ(counts.converted, 6);
+
+    const std::string gray = pnmImage("P5", 4, 2, 255, ramp(8, 255, 31));
     const std::string comments =
         "Title A test\n \tcontinued\n\"Quoted key\" quoted text\nAuthor someone\r\n\nComment x\n";
-    const std::string fullComments = dir.write("full.txt", comments);
-    Counts counts;
     for (const char* option : {"-text", "-ztxt"}) {
-        SCOPED_TRACE(option);
-        const DecodedPng ref = reference({"-quiet", option, fullComments}, image);
-        for (size_t n = 0; n <= image.size(); ++n) {
-            SCOPED_TRACE("image prefix of " + std::to_string(n) + " bytes");
-            checkRun(run({"-quiet", option, fullComments}, image.substr(0, n)), n == image.size(),
-                     ref, &counts);
-            if (HasFatalFailure()) return;
-        }
+        const Args args = {"-quiet", option, dir.write("full.txt", comments)};
+        const DecodedPng ref = reference(args, gray);
         // Most prefixes of a comment file are comment files themselves; one cut inside the
         // quoted keyword is not.
-        for (size_t n = 0; n <= comments.size(); ++n) {
-            SCOPED_TRACE("comment prefix of " + std::to_string(n) + " bytes");
-            const std::string cut = dir.write("cut.txt", comments.substr(0, n));
-            const RunResult r = run({"-quiet", option, cut}, image);
-            checkRun(r, true, ref, &counts);
-            if (HasFatalFailure()) return;
-            const bool insideQuote = n > comments.find('"') && n <= comments.find('"', 30);
-            EXPECT_EQ(r.exitStatus, insideQuote ? 1 : 0) << r.stderrText;
-        }
+        if (!sweep("image", gray, gray.size(), ref, &counts,
+                   [&](const std::string& prefix) { return run(args, prefix); }) ||
+            !sweep(
+                std::string(option) + " comments", comments, 0, ref, &counts,
+                [&](const std::string& prefix) {
+                    const RunResult r = run({"-quiet", option, dir.write("cut.txt", prefix)}, gray);
+                    const bool insideQuote = prefix.size() > comments.find('"') &&
+                                             prefix.size() <= comments.find('"', 30);
+                    EXPECT_EQ(r.exitStatus, insideQuote ? 1 : 0) << r.stderrText;
+                    return r;
+                }))
+            return;
     }
     std::printf("%d runs, %d converted\n", counts.runs, counts.converted);
 }

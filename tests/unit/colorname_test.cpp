@@ -1,62 +1,39 @@
 // Colour specifications, the colour-name dictionary and the reverse lookup.
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 
-#include "pixmill.h"
-#include "testutil.h"
+#include "unitutil.h"
 
 namespace {
 
-// Every test points RGBDEF at a dictionary of its own (or at a missing file) and puts the
-// variable back afterwards.
-class ColorNames : public ::testing::Test {
+// Every test points RGBDEF at a dictionary of its own (or at a missing file); the unit tests
+// have no other use for the variable.
+class ColorNames : public LibTest {
 protected:
     void SetUp() override {
-        pm_progname = "prog";
-        pm_setMessage(1, nullptr);
-        const char* old = std::getenv("RGBDEF");
-        hadRgbdef = old != nullptr;
-        if (hadRgbdef) oldRgbdef = old;
-        useDictionary("! test dictionary\n"
-                      "255 255 255\t\twhite\n"
-                      "255   0   0\t\tred\n"
-                      "119 136 153\t\tLight Slate Gray\n"
-                      "128 128 128\t\tgray\n"
-                      "128 128 128\t\tgrey\n"
-                      " 10  20  30\t\tTest Navy\n"
-                      "  1   1   0\t\tnearly black\n"
-                      "  0   0   2\t\tnearly blue\n"
-                      "300  -5 128\t\tout of range\n"
-                      "  0 255   0\t\tRED\n");
+        LibTest::SetUp();
+        const std::string dictionary =
+            "! test dictionary\n255 255 255\t\twhite\n255   0   0\t\tred\n119 136 153\t\tLight "
+            "Slate Gray\n128 128 128\t\tgray\n128 128 128\t\tgrey\n 10  20  30\t\tTest Navy\n"
+            "  1   1   0\t\tnearly black\n  0   0   2\t\tnearly blue\n300  -5 128\t\tout of "
+            "range\n  0 255   0\t\tRED\n";
+        setenv("RGBDEF", dir.write("rgb.txt", dictionary).c_str(), 1);
     }
-    void TearDown() override {
-        if (hadRgbdef)
-            setenv("RGBDEF", oldRgbdef.c_str(), 1);
-        else
-            unsetenv("RGBDEF");
+    void TearDown() override { unsetenv("RGBDEF"); }
+    std::string useMissingDictionary() {
+        setenv("RGBDEF", (dir.path() + "/absent.txt").c_str(), 1);
+        return dir.path() + "/absent.txt";
     }
-    void useDictionary(const std::string& text) {
-        setenv("RGBDEF", dir.write("rgb.txt", text).c_str(), 1);
-    }
-    void useMissingDictionary() { setenv("RGBDEF", (dir.path() + "/absent.txt").c_str(), 1); }
-
     TempDir dir;
-    bool hadRgbdef = false;
-    std::string oldRgbdef;
 };
 
 using ColorNamesDeathTest = ColorNames;
 
-std::string str(const pixel& p) {
-    return std::to_string(p.r) + "," + std::to_string(p.g) + "," + std::to_string(p.b);
-}
-
 } // namespace
 
 TEST_F(ColorNames, EveryFormWithItsScaling) {
-    struct Case {
+    const struct {
         const char* spec;
         pixval maxval;
         const char* want;
@@ -80,99 +57,66 @@ TEST_F(ColorNames, EveryFormWithItsScaling) {
         {"1,0,0", 1000, "1000,0,0"},
         {".5,.5,.5", 255, "127,127,127"},
         {"0, 0.5, 1", 255, "0,127,255"},
+        // Names match in canonical form (case and blanks ignored); "red" and "RED" are one
+        // name and the first entry wins. Values scale by integer division and are clamped.
+        {"lightslategray", 255, "119,136,153"},
+        {"  LIGHT\tslate GrAy ", 255, "119,136,153"},
+        {"testnavy", 255, "10,20,30"},
+        {"Red", 255, "255,0,0"},
+        {"gray", 255, "128,128,128"},
+        {"gray", 65535, "32896,32896,32896"},
+        {"gray", 100, "50,50,50"},
+        {"nearly black", 100, "0,0,0"},
+        {"out of range", 255, "255,0,128"},
+        {"out of range", 65535, "65535,0,32896"},
     };
-    for (const Case& c : cases) EXPECT_EQ(str(ppm_parsecolor(c.spec, c.maxval)), c.want) << c.spec;
+    for (const auto& c : cases) EXPECT_EQ(str(ppm_parsecolor(c.spec, c.maxval)), c.want) << c.spec;
+    char text[] = " Light\tSLATE\n\v\f\rGray9 ";
+    pm_canonstr(text);
+    EXPECT_STREQ(text, "lightslategray9");
 }
 
 TEST_F(ColorNamesDeathTest, InvalidSpecifications) {
-    const char* invalid[] = {"#",
-                             "#1234",
-                             "#12345",
-                             "#12g",
-                             "#\xc3\xa9\xc3\xa9\xc3\xa9",
-                             "rgb:1/2",
-                             "rgb:1//3",
-                             "rgb:1/2/",
-                             "rgb:1/2/3/",
-                             "rgb:x/0/0",
-                             "rgb:12345/0/0",
-                             "1,2",
-                             "rgbi:0.5/0.5"};
-    for (const char* spec : invalid) {
-        const std::string quoted =
-            std::string("^prog: invalid color specifier - \"") + spec + "\"\n$";
-        EXPECT_EXIT(ppm_parsecolor(spec, 255), ::testing::ExitedWithCode(1), quoted) << spec;
-    }
-    EXPECT_EXIT(pm_rgbnorm(1, 255, 5, "the spec"), ::testing::ExitedWithCode(1),
-                "invalid color specifier - \"the spec\"");
-}
-
-TEST_F(ColorNamesDeathTest, FractionsOutOfRange) {
-    for (const char* spec : {"rgbi:1.5/0/0", "rgbi:0/-0.1/0", "rgbi:nan/0/0", "255,0,0"}) {
-        EXPECT_EXIT(ppm_parsecolor(spec, 255), ::testing::ExitedWithCode(1),
-                    std::string("invalid color specifier - \"") + spec +
-                        "\" - values must be between 0.0 and 1.0\n$")
-            << spec;
-    }
-}
-
-TEST_F(ColorNamesDeathTest, PrefixesAreCaseSensitiveAndSignsMakeNames) {
-    EXPECT_EXIT(ppm_parsecolor("RGB:ff/00/00", 255), ::testing::ExitedWithCode(1),
-                "^prog: unknown color - \"RGB:ff/00/00\"\n$");
-    EXPECT_EXIT(ppm_parsecolor("-1,0,0", 255), ::testing::ExitedWithCode(1),
-                "unknown color - \"-1,0,0\"");
-}
-
-TEST_F(ColorNames, NamesMatchCanonically) {
-    EXPECT_EQ(str(ppm_parsecolor("lightslategray", 255)), "119,136,153");
-    EXPECT_EQ(str(ppm_parsecolor("  LIGHT\tslate GrAy ", 255)), "119,136,153");
-    EXPECT_EQ(str(ppm_parsecolor("testnavy", 255)), "10,20,30");
-    // "red" and "RED" are one name; the first entry wins.
-    EXPECT_EQ(str(ppm_parsecolor("Red", 255)), "255,0,0");
-}
-
-TEST_F(ColorNames, NameValuesScaleByIntegerDivision) {
-    EXPECT_EQ(str(ppm_parsecolor("gray", 255)), "128,128,128");
-    EXPECT_EQ(str(ppm_parsecolor("gray", 65535)), "32896,32896,32896");
-    EXPECT_EQ(str(ppm_parsecolor("gray", 100)), "50,50,50");
-    EXPECT_EQ(str(ppm_parsecolor("nearly black", 100)), "0,0,0");
-    // Values outside 0..255 are clamped, so no sample exceeds maxval.
-    EXPECT_EQ(str(ppm_parsecolor("out of range", 255)), "255,0,128");
-    EXPECT_EQ(str(ppm_parsecolor("out of range", 65535)), "65535,0,32896");
+    for (const char* spec :
+         {"#", "#1234", "#12345", "#12g", "#\xc3\xa9\xc3\xa9\xc3\xa9", "rgb:1/2", "rgb:1//3",
+          "rgb:1/2/", "rgb:1/2/3/", "rgb:x/0/0", "rgb:12345/0/0", "1,2", "rgbi:0.5/0.5"})
+        EXPECT_FATAL(ppm_parsecolor(spec, 255),
+                     std::string("^prog: invalid color specifier - \"") + spec + "\"\n$");
+    for (const char* spec : {"rgbi:1.5/0/0", "rgbi:0/-0.1/0", "rgbi:nan/0/0", "255,0,0"})
+        EXPECT_FATAL(ppm_parsecolor(spec, 255), std::string("invalid color specifier - \"") + spec +
+                                                    "\" - values must be between 0.0 and 1.0\n$");
+    // Prefixes are case sensitive and a sign makes a name.
+    for (const char* spec : {"RGB:ff/00/00", "-1,0,0", "Mauve Taupe"})
+        EXPECT_FATAL(ppm_parsecolor(spec, 255),
+                     std::string("^prog: unknown color - \"") + spec + "\"\n$");
+    EXPECT_FATAL(pm_rgbnorm(1, 255, 5, "the spec"), "invalid color specifier - \"the spec\"");
 }
 
 TEST_F(ColorNamesDeathTest, MissingDictionaries) {
-    useMissingDictionary();
-    const std::string path = dir.path() + "/absent.txt";
-    EXPECT_EXIT(ppm_parsecolor("white", 255), ::testing::ExitedWithCode(1),
-                "^prog: Can't open the color names dictionary file named " + path +
-                    ", per the RGBDEF environment variable.  errno = 2 \\(No such file or "
-                    "directory\\)\n$");
+    const std::string path = useMissingDictionary();
+    EXPECT_FATAL(ppm_parsecolor("white", 255),
+                 "^prog: Can't open the color names dictionary file named " + path +
+                     ", per the RGBDEF environment variable.  errno = 2 \\(No such file or "
+                     "directory\\)\n$");
     EXPECT_EQ(pm_openColornameFile(nullptr, 0), nullptr);
     EXPECT_EQ(pm_openColornameFile(path.c_str(), 0), nullptr);
-    EXPECT_EXIT(pm_openColornameFile(path.c_str(), 1), ::testing::ExitedWithCode(1),
-                "^prog: Can't open the color names dictionary file '" + path +
-                    "'.  errno = 2 \\(No such file or directory\\)\n$");
-}
-
-TEST_F(ColorNamesDeathTest, UnknownName) {
-    EXPECT_EXIT(ppm_parsecolor("Mauve Taupe", 255), ::testing::ExitedWithCode(1),
-                "^prog: unknown color - \"Mauve Taupe\"\n$");
+    EXPECT_FATAL(pm_openColornameFile(path.c_str(), 1),
+                 "^prog: Can't open the color names dictionary file '" + path +
+                     "'.  errno = 2 \\(No such file or directory\\)\n$");
+    // The reverse lookup does without a dictionary only where it need not name a colour.
+    const pixel p{1, 2, 254};
+    EXPECT_STREQ(ppm_colorname(&p, 255, 1), "#0102fe");
+    EXPECT_FATAL(ppm_colorname(&p, 255, 0), "per the RGBDEF environment variable");
 }
 
 TEST_F(ColorNames, ReaderSkipsCommentsAndReportsBadLines) {
     // A 199-character piece: "1 2 3 " and 193 x; the rest of the line is read as its own line.
     const std::string longName(193, 'x');
-    FILE* f = tmpFileWith("# comment\n"
-                          "\n"
-                          "1 2 3 " +
-                          longName +
-                          "4 5 6 tail\n"
-                          "garbage here\n"
-                          "7 8\n"
-                          "! another comment\n"
-                          "-1 256 9 \t odd  values \n");
-    EXPECT_EQ(pm_openColornameFile(nullptr, 1) != nullptr, true);
+    TmpFile f("# comment\n\n1 2 3 " + longName +
+              "4 5 6 tail\ngarbage here\n7 8\n! another comment\n-1 256 9 \t odd  values \n");
+    // Lines read from one dictionary do not count in the next one opened.
+    pm_colorget(TmpFile("1 2 3 other\n"));
+    std::fclose(pm_openColornameFile(nullptr, 1));
     colorfile_entry e = pm_colorget(f);
     ASSERT_NE(e.colorname, nullptr);
     EXPECT_EQ(e.r, 1);
@@ -181,10 +125,7 @@ TEST_F(ColorNames, ReaderSkipsCommentsAndReportsBadLines) {
     ASSERT_NE(e.colorname, nullptr);
     EXPECT_EQ(e.b, 6);
     EXPECT_STREQ(e.colorname, "tail");
-
-    ::testing::internal::CaptureStderr();
-    e = pm_colorget(f);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(stderrOf([&] { e = pm_colorget(f); }),
               "prog: can't parse color names dictionary Line 5:  'garbage here'\n"
               "prog: can't parse color names dictionary Line 6:  '7 8'\n");
     ASSERT_NE(e.colorname, nullptr);
@@ -192,42 +133,30 @@ TEST_F(ColorNames, ReaderSkipsCommentsAndReportsBadLines) {
     EXPECT_EQ(e.g, 256);
     EXPECT_STREQ(e.colorname, "odd  values ");
     EXPECT_EQ(pm_colorget(f).colorname, nullptr);
-    std::fclose(f);
-}
-
-TEST_F(ColorNames, CanonicalForm) {
-    char text[] = " Light\tSLATE\n\v\f\rGray9 ";
-    pm_canonstr(text);
-    EXPECT_STREQ(text, "lightslategray9");
 }
 
 TEST_F(ColorNames, ReverseLookup) {
-    const pixel navy{10, 20, 30};
-    EXPECT_STREQ(ppm_colorname(&navy, 255, 1), "Test Navy");
-    EXPECT_STREQ(ppm_colorname(&navy, 255, 0), "Test Navy");
-    const pixel nearNavy{11, 20, 30};
-    EXPECT_STREQ(ppm_colorname(&nearNavy, 255, 1), "#0b141e");
-    EXPECT_STREQ(ppm_colorname(&nearNavy, 255, 0), "Test Navy");
-    // (0,0,0) is 2 from "nearly black" and from "nearly blue"; the first stays.
-    const pixel black{0, 0, 0};
-    EXPECT_STREQ(ppm_colorname(&black, 255, 0), "nearly black");
-    // Scaled to 255 by truncating division: 2570/65535*255 = 10, 50/100*255 = 127.
-    const pixel deep{2570, 5140, 7710};
-    EXPECT_STREQ(ppm_colorname(&deep, 65535, 1), "Test Navy");
-    const pixel half{50, 50, 50};
-    EXPECT_STREQ(ppm_colorname(&half, 100, 1), "#7f7f7f");
-    EXPECT_STREQ(ppm_colorname(&half, 100, 0), "gray");
+    const struct {
+        pixel color;
+        pixval maxval;
+        int hexOk;
+        const char* want;
+    } cases[] = {
+        {pixel{10, 20, 30}, 255, 1, "Test Navy"},
+        {pixel{10, 20, 30}, 255, 0, "Test Navy"},
+        {pixel{11, 20, 30}, 255, 1, "#0b141e"},
+        {pixel{11, 20, 30}, 255, 0, "Test Navy"},
+        // (0,0,0) is 2 from "nearly black" and from "nearly blue"; the first stays.
+        {pixel{0, 0, 0}, 255, 0, "nearly black"},
+        // Scaled to 255 by truncating division: 2570/65535*255 = 10, 50/100*255 = 127.
+        {pixel{2570, 5140, 7710}, 65535, 1, "Test Navy"},
+        {pixel{50, 50, 50}, 100, 1, "#7f7f7f"},
+        {pixel{50, 50, 50}, 100, 0, "gray"},
+    };
+    for (const auto& c : cases) EXPECT_STREQ(ppm_colorname(&c.color, c.maxval, c.hexOk), c.want);
 }
 
-TEST_F(ColorNamesDeathTest, ReverseLookupWithoutDictionary) {
-    useMissingDictionary();
-    const pixel p{1, 2, 254};
-    EXPECT_STREQ(ppm_colorname(&p, 255, 1), "#0102fe");
-    EXPECT_EXIT(ppm_colorname(&p, 255, 0), ::testing::ExitedWithCode(1),
-                "per the RGBDEF environment variable");
-}
-
-TEST_F(ColorNames, LoadKeepsFirstNameOfAColour) {
+TEST_F(ColorNamesDeathTest, LoadKeepsTheFirstNameOfAColourAndAtMost1000) {
     color_hash cht = nullptr;
     const char** names = nullptr;
     ppm_readcolornamefile(nullptr, 1, &cht, &names);
@@ -243,6 +172,20 @@ TEST_F(ColorNames, LoadKeepsFirstNameOfAColour) {
     ppm_freecolornames(names);
     ppm_freecolorhash(cht);
 
+    std::string thousand;
+    for (int i = 0; i < 1000; ++i)
+        thousand += std::to_string(i % 256) + " " + std::to_string(i / 256) + " 0 c" +
+                    std::to_string(i) + "\n";
+    ppm_readcolornamefile(dir.write("big.txt", thousand).c_str(), 1, &cht, &names);
+    EXPECT_STREQ(names[999], "c999");
+    ppm_freecolornames(names);
+    ppm_freecolorhash(cht);
+    // Any line after the thousandth colour stops the load, even a repeated colour.
+    for (const char* extra : {"1 9 0 new\n", "0 0 0 repeat\n"})
+        EXPECT_FATAL(
+            ppm_readcolornamefile(dir.write("more.txt", thousand + extra).c_str(), 1, &cht, &names),
+            "^prog: Too many colors in colorname dictionary.  Max allowed is 1000\n$");
+
     useMissingDictionary();
     ppm_readcolornamefile(nullptr, 0, &cht, &names);
     EXPECT_EQ(names[0], nullptr);
@@ -251,49 +194,12 @@ TEST_F(ColorNames, LoadKeepsFirstNameOfAColour) {
     ppm_freecolorhash(cht);
 }
 
-namespace {
-std::string dictionaryOf(int distinct) {
-    std::string text;
-    for (int i = 0; i < distinct; ++i)
-        text += std::to_string(i % 256) + " " + std::to_string(i / 256) + " 0 c" +
-                std::to_string(i) + "\n";
-    return text;
-}
-} // namespace
-
-TEST_F(ColorNamesDeathTest, LoadLimitOf1000) {
-    const std::string thousand = dictionaryOf(1000);
-    const std::string path = dir.write("big.txt", thousand);
-    color_hash cht = nullptr;
-    const char** names = nullptr;
-    ppm_readcolornamefile(path.c_str(), 1, &cht, &names);
-    EXPECT_STREQ(names[999], "c999");
-    ppm_freecolornames(names);
-    ppm_freecolorhash(cht);
-
-    // Any line after the thousandth colour stops the load, even a repeated colour.
-    for (const char* extra : {"1 9 0 new\n", "0 0 0 repeat\n"}) {
-        const std::string more = dir.write("more.txt", thousand + extra);
-        EXPECT_EXIT(ppm_readcolornamefile(more.c_str(), 1, &cht, &names),
-                    ::testing::ExitedWithCode(1),
-                    "^prog: Too many colors in colorname dictionary.  Max allowed is 1000\n$");
-    }
-}
-
 TEST(ColorFromYCbCr, TruncatesAndClampsAtZero) {
-    struct Case {
-        unsigned y;
-        int cb, cr;
-        const char* want;
-    } cases[] = {
-        {100, 0, 0, "100,100,100"},
-        // 100 + 28.044; 100 - 14.29 - 3.456; 100 + 17.71.
-        {100, 10, 20, "128,82,117"},
-        // -140.22 and -177.1 become 0; 71.45 + 34.56.
-        {0, -100, -100, "0,106,0"},
-        {0, 0, 100, "140,0,0"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(str(color_from_ycbcr(c.y, c.cb, c.cr)), c.want);
+    // 100 + 28.044, 100 - 14.29 - 3.456, 100 + 17.71; -140.22 and -177.1 become 0, 71.45 + 34.56.
+    EXPECT_EQ(str(color_from_ycbcr(100, 0, 0)), "100,100,100");
+    EXPECT_EQ(str(color_from_ycbcr(100, 10, 20)), "128,82,117");
+    EXPECT_EQ(str(color_from_ycbcr(0, -100, -100)), "0,106,0");
+    EXPECT_EQ(str(color_from_ycbcr(0, 0, 100)), "140,0,0");
 }
 
 TEST_F(ColorNamesDeathTest, DefaultPlacesWhenRgbdefIsUnset) {
@@ -304,20 +210,17 @@ TEST_F(ColorNamesDeathTest, DefaultPlacesWhenRgbdefIsUnset) {
     for (const char* path :
          {"/usr/lib/X11/rgb.txt", "/usr/openwin/lib/rgb.txt", "/usr/X11R6/lib/X11/rgb.txt",
           "/usr/share/X11/rgb.txt", "/etc/X11/rgb.txt"})
-        if (FILE* f = std::fopen(path, "r")) {
-            any = true;
-            std::fclose(f);
-        }
+        any = any || access(path, R_OK) == 0;
     if (any) {
         FILE* f = pm_openColornameFile(nullptr, 1);
         EXPECT_NE(f, nullptr);
         std::fclose(f);
     } else {
-        EXPECT_EXIT(pm_openColornameFile(nullptr, 1), ::testing::ExitedWithCode(1),
-                    "^prog: can't open color names dictionary file named /usr/lib/X11/rgb.txt, "
-                    "/usr/openwin/lib/rgb.txt, or /usr/X11R6/lib/X11/rgb.txt and Environment "
-                    "variable RGBDEF not set.  Set RGBDEF to the pathname of your rgb.txt file or "
-                    "don't use color names.\n$");
+        EXPECT_FATAL(pm_openColornameFile(nullptr, 1),
+                     "^prog: can't open color names dictionary file named /usr/lib/X11/rgb.txt, "
+                     "/usr/openwin/lib/rgb.txt, or /usr/X11R6/lib/X11/rgb.txt and Environment "
+                     "variable RGBDEF not set.  Set RGBDEF to the pathname of your rgb.txt file or "
+                     "don't use color names.\n$");
         EXPECT_EQ(pm_openColornameFile(nullptr, 0), nullptr);
     }
 }

@@ -1,128 +1,87 @@
 // Index lookup, bit depth, and the palette and single colours in PNG form.
-#include <gtest/gtest.h>
 #include <string>
 
-#include "gridpack.h"
+#include "unitutil.h"
 
 namespace {
+using LookupTest = ConverterTest;
 
-class LookupTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        gridpack::resetOptions();
-        pm_progname = "gridpack";
-        pm_setMessage(1, nullptr);
-    }
-};
-
-struct DepthCase {
-    bool colorMapped;
-    unsigned paletteSize;
-    int pnmType;
-    int meaningfulBits;
-    bool alpha;
-    int bitDepth;
-    int pixelWidth;
-};
-
+// Bit depth and pixel width as "depth/width".
+std::string widthOf(bool colorMapped, unsigned paletteSize, int pnmType, int bits, bool alpha) {
+    int depth = 0, width = 0;
+    gridpack::computePixelWidth(colorMapped, paletteSize, pnmType, bits, alpha, &depth, &width);
+    return std::to_string(depth) + "/" + std::to_string(width);
+}
 } // namespace
 
 TEST_F(LookupTest, PaletteSizesGiveIndexDepths) {
-    // Boundaries first, then every size in each band.
+    // Every size in each band.
     const struct {
         unsigned from, to;
-        int depth;
-    } bands[] = {{1, 2, 1}, {3, 4, 2}, {5, 16, 4}, {17, 256, 8}};
-    for (const auto& band : bands) {
-        for (unsigned size = band.from; size <= band.to; ++size) {
-            int depth = 0, width = 0;
-            gridpack::computePixelWidth(true, size, PLAIN_PPM, 8, false, &depth, &width);
-            EXPECT_EQ(depth, band.depth) << size;
-            EXPECT_EQ(width, band.depth) << size;
-        }
-    }
+        const char* depth;
+    } bands[] = {{1, 2, "1/1"}, {3, 4, "2/2"}, {5, 16, "4/4"}, {17, 256, "8/8"}};
+    for (const auto& band : bands)
+        for (unsigned size = band.from; size <= band.to; ++size)
+            EXPECT_EQ(widthOf(true, size, PLAIN_PPM, 8, false), band.depth) << size;
 }
 
 TEST_F(LookupTest, MeaningfulBitsGiveSampleDepths) {
-    const DepthCase cases[] = {
-        {false, 0, PLAIN_PGM, 1, false, 1, 1},   {false, 0, PLAIN_PGM, 2, false, 2, 2},
-        {false, 0, PLAIN_PGM, 3, false, 4, 4},   {false, 0, PLAIN_PGM, 4, false, 4, 4},
-        {false, 0, PLAIN_PGM, 5, false, 8, 8},   {false, 0, PLAIN_PGM, 8, false, 8, 8},
-        {false, 0, PLAIN_PGM, 9, false, 16, 16}, {false, 0, PLAIN_PGM, 16, false, 16, 16},
-        {false, 0, PLAIN_PBM, 1, false, 1, 1},   {false, 0, PLAIN_PPM, 4, false, 8, 24},
-        {false, 0, PLAIN_PPM, 4, true, 8, 32},   {false, 0, PLAIN_PPM, 16, false, 16, 48},
-        {false, 0, PLAIN_PGM, 16, true, 16, 32}, {false, 0, PLAIN_PGM, 1, true, 8, 16},
+    const struct {
+        int pnmType, bits;
+        bool alpha;
+        const char* depth;
+    } cases[] = {
+        {PLAIN_PGM, 1, false, "1/1"},   {PLAIN_PGM, 2, false, "2/2"},
+        {PLAIN_PGM, 3, false, "4/4"},   {PLAIN_PGM, 4, false, "4/4"},
+        {PLAIN_PGM, 5, false, "8/8"},   {PLAIN_PGM, 8, false, "8/8"},
+        {PLAIN_PGM, 9, false, "16/16"}, {PLAIN_PGM, 16, false, "16/16"},
+        {PLAIN_PBM, 1, false, "1/1"},   {PLAIN_PPM, 4, false, "8/24"},
+        {PLAIN_PPM, 4, true, "8/32"},   {PLAIN_PPM, 16, false, "16/48"},
+        {PLAIN_PGM, 16, true, "16/32"}, {PLAIN_PGM, 1, true, "8/16"},
     };
-    for (const DepthCase& c : cases) {
-        int depth = 0, width = 0;
-        gridpack::computePixelWidth(c.colorMapped, c.paletteSize, c.pnmType, c.meaningfulBits,
-                                    c.alpha, &depth, &width);
-        EXPECT_EQ(depth, c.bitDepth) << c.pnmType << " bits " << c.meaningfulBits;
-        EXPECT_EQ(width, c.pixelWidth) << c.pnmType << " bits " << c.meaningfulBits;
-    }
-}
-
-TEST_F(LookupTest, DepthMessagesOnlyWhenVerbose) {
-    int depth, width;
-    ::testing::internal::CaptureStderr();
-    gridpack::computePixelWidth(true, 3, PLAIN_PPM, 8, false, &depth, &width);
-    gridpack::computePixelWidth(false, 0, PLAIN_PPM, 8, false, &depth, &width);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    for (const auto& c : cases)
+        EXPECT_EQ(widthOf(false, 0, c.pnmType, c.bits, c.alpha), c.depth)
+            << c.pnmType << " " << c.bits;
+    // The depth is reported only with -verbose.
+    EXPECT_EQ(stderrOf(widthOf, true, 3, PLAIN_PPM, 8, false) +
+                  stderrOf(widthOf, false, 0, PLAIN_PPM, 8, false),
+              "");
     gridpack::verbose = 1;
-    ::testing::internal::CaptureStderr();
-    gridpack::computePixelWidth(true, 3, PLAIN_PPM, 8, false, &depth, &width);
-    gridpack::computePixelWidth(false, 0, PLAIN_PGM, 16, false, &depth, &width);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(stderrOf(widthOf, true, 3, PLAIN_PPM, 8, false) +
+                  stderrOf(widthOf, false, 0, PLAIN_PGM, 16, false),
               "gridpack: Writing 2-bit color indexes\n"
               "gridpack: Writing 16 bits per component per pixel\n");
 }
 
-TEST_F(LookupTest, PngPaletteIsScaledTo255) {
-    const pixel at15[] = {{15, 7, 0}};
-    const pixel at3[] = {{1, 2, 3}};
-    png_color out[1];
-    png_byte trans[1] = {42};
-    gridpack::createPngPalette(at15, 1, 15, nullptr, 0, 255, out, trans);
-    EXPECT_EQ(out[0].red, 255);
-    EXPECT_EQ(out[0].green, 119);
-    EXPECT_EQ(out[0].blue, 0);
-    EXPECT_EQ(trans[0], 42) << "entries from transSize on get no transparency value";
-    gridpack::createPngPalette(at3, 1, 3, nullptr, 0, 255, out, trans);
-    EXPECT_EQ(out[0].red, 85);
-    EXPECT_EQ(out[0].green, 170);
-    EXPECT_EQ(out[0].blue, 255);
-}
-
-TEST_F(LookupTest, OpacitiesAreScaledTo255) {
-    const pixel palette[] = {{0, 0, 0}, {1, 1, 1}, {2, 2, 2}};
+TEST_F(LookupTest, PaletteOpacitiesAndSingleColoursAreScaled) {
+    // Entries to 255, rounding; opacities likewise, for the first transSize entries only.
+    const pixel palette[] = {{15, 7, 0}, {1, 2, 3}, {2, 2, 2}};
     const gray transValues[] = {0, 32768, 65535};
     png_color out[3];
     png_byte trans[3] = {7, 7, 7};
-    gridpack::createPngPalette(palette, 3, 255, transValues, 2, 65535, out, trans);
-    EXPECT_EQ(trans[0], 0);
-    EXPECT_EQ(trans[1], 128);
-    EXPECT_EQ(trans[2], 7);
-}
+    gridpack::createPngPalette(palette, 1, 15, transValues, 2, 65535, out, trans);
+    EXPECT_EQ((std::vector<int>{out[0].red, out[0].green, out[0].blue}),
+              (std::vector<int>{255, 119, 0}));
+    EXPECT_EQ((std::vector<int>{trans[0], trans[1], trans[2]}), (std::vector<int>{0, 128, 7}));
+    gridpack::createPngPalette(palette + 1, 1, 3, nullptr, 0, 255, out, trans);
+    EXPECT_EQ((std::vector<int>{out[0].red, out[0].green, out[0].blue}),
+              (std::vector<int>{85, 170, 255}));
 
-TEST_F(LookupTest, SingleColourToPng16) {
+    // A gray colour keeps its value in the blue sample.
     const png_color_16 c = gridpack::xelToPngColor_16(xel{255, 128, 0}, 255, 15);
-    EXPECT_EQ(c.index, 0);
-    EXPECT_EQ(c.red, 15);
-    EXPECT_EQ(c.green, 8);
-    EXPECT_EQ(c.blue, 0);
-    EXPECT_EQ(c.gray, 0);
+    EXPECT_EQ((std::vector<int>{c.index, c.red, c.green, c.blue, c.gray}),
+              (std::vector<int>{0, 15, 8, 0, 0}));
     const png_color_16 g = gridpack::xelToPngColor_16(xel{0, 0, 1}, 1, 65535);
-    EXPECT_EQ(g.gray, 65535);
-    EXPECT_EQ(g.red, 0);
+    EXPECT_EQ((std::vector<int>{g.red, g.gray}), (std::vector<int>{0, 65535}));
 }
 
 TEST_F(LookupTest, NoPaletteNoLookupAndNoMessage) {
     gridpack::verbose = 1;
     color_hash cht = reinterpret_cast<color_hash>(1);
     gridpack::color_alpha_hash cah = reinterpret_cast<gridpack::color_alpha_hash>(1);
-    ::testing::internal::CaptureStderr();
-    gridpack::computeColorMapLookupTable(false, nullptr, 0, nullptr, 0, false, 255, &cht, &cah);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(stderrOf(gridpack::computeColorMapLookupTable, false, nullptr, 0, nullptr, 0, false,
+                       255, &cht, &cah),
+              "");
     EXPECT_EQ(cht, nullptr);
     EXPECT_EQ(cah, nullptr);
 }
@@ -133,13 +92,9 @@ TEST_F(LookupTest, ColourLookupMapsEachEntryToItsIndex) {
     color_hash cht = nullptr;
     gridpack::color_alpha_hash cah = nullptr;
     gridpack::verbose = 1;
-    ::testing::internal::CaptureStderr();
-    gridpack::computeColorMapLookupTable(true, palette, 3, trans, 1, false, 255, &cht, &cah);
-    int depth, width;
-    gridpack::computePixelWidth(true, 3, PLAIN_PPM, 8, false, &depth, &width);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "gridpack: PNG palette has 3 entries, 1 of them non-opaque\n"
-              "gridpack: Writing 2-bit color indexes\n");
+    EXPECT_EQ(stderrOf(gridpack::computeColorMapLookupTable, true, palette, 3, trans, 1, false, 255,
+                       &cht, &cah),
+              "gridpack: PNG palette has 3 entries, 1 of them non-opaque\n");
     ASSERT_NE(cht, nullptr);
     EXPECT_EQ(cah, nullptr);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(ppm_lookupcolor(cht, &palette[i]), i);

@@ -1,58 +1,29 @@
 // Messages, the message switch and the usage line.
-#include <gtest/gtest.h>
+#include <cerrno>
 
-#include "pixmill.h"
+#include "unitutil.h"
 
-namespace {
-class Messages : public ::testing::Test {
-protected:
-    void SetUp() override {
-        pm_progname = "prog";
-        pm_setMessage(1, nullptr);
-    }
-};
-} // namespace
+using Messages = LibTest;
 
-TEST_F(Messages, MessageHasPrefixAndOneNewline) {
-    ::testing::internal::CaptureStderr();
-    pm_message("value %d", 3);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "prog: value 3\n");
-}
-
-TEST_F(Messages, SwitchSilencesMessagesOnly) {
+TEST_F(Messages, PrefixOneNewlineAndASwitchThatSilencesMessagesOnly) {
+    EXPECT_EQ(stderrOf([] { pm_message("value %d", 3); }), "prog: value 3\n");
     int old = -1;
     pm_setMessage(0, &old);
     EXPECT_EQ(old, 1);
-    ::testing::internal::CaptureStderr();
-    pm_message("hidden");
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-    EXPECT_EXIT(pm_error("still shown %d", 3), ::testing::ExitedWithCode(1),
-                "^prog: still shown 3\n$");
-}
-
-TEST_F(Messages, SwitchStoresOnlyZeroOrOne) {
-    int old = -1;
+    EXPECT_EQ(stderrOf([] { pm_message("hidden"); }), "");
+    EXPECT_FATAL(pm_error("still shown %d", 3), "^prog: still shown 3\n$");
+    EXPECT_FATAL(pm_usage("[-x] file"), "^usage:  prog \\[-x\\] file\n$");
+    // The switch stores only zero or one.
     pm_setMessage(7, &old);
     EXPECT_EQ(pm_showmessages, 1);
-    pm_setMessage(0, &old);
-    EXPECT_EQ(old, 1);
-    pm_setMessage(0, &old);
     EXPECT_EQ(old, 0);
 }
 
 TEST_F(Messages, PerrorAddsTheSystemText) {
     errno = ENOENT;
-    EXPECT_EXIT(pm_perror("opening"), ::testing::ExitedWithCode(1),
-                "^prog: opening - No such file or directory\n$");
+    EXPECT_FATAL(pm_perror("opening"), "^prog: opening - No such file or directory\n$");
     errno = ENOENT;
-    EXPECT_EXIT(pm_perror(""), ::testing::ExitedWithCode(1), "^prog: No such file or directory\n$");
+    EXPECT_FATAL(pm_perror(""), "^prog: No such file or directory\n$");
     errno = ENOENT;
-    EXPECT_EXIT(pm_perror(nullptr), ::testing::ExitedWithCode(1),
-                "^prog: No such file or directory\n$");
-}
-
-TEST_F(Messages, UsageLineHasNoPrefixAndTwoBlanks) {
-    pm_setMessage(0, nullptr);
-    EXPECT_EXIT(pm_usage("[-x] file"), ::testing::ExitedWithCode(1),
-                "^usage:  prog \\[-x\\] file\n$");
+    EXPECT_FATAL(pm_perror(nullptr), "^prog: No such file or directory\n$");
 }

@@ -1,12 +1,10 @@
 // The bounded formatter, its allocating entry points and the token splitter.
-#include <gtest/gtest.h>
-
 #include <climits>
 #include <cstdarg>
 #include <cstring>
 #include <string>
 
-#include "pixmill.h"
+#include "unitutil.h"
 
 namespace {
 std::string fmt(const char* format, ...) {
@@ -24,13 +22,9 @@ std::string fmt(const char* format, ...) {
 TEST(Nstring, TruncatesAndReturnsTheFullLength) {
     char buf[8] = "zzzzzzz";
     EXPECT_EQ(snprintfN(buf, 5, "%s", "abcdefghi"), 9);
-    EXPECT_STREQ(buf, "abcd");
-    EXPECT_EQ(buf[5], 'z');
-
+    EXPECT_EQ(std::string(buf, 6), std::string("abcd\0z", 6));
     EXPECT_EQ(snprintfN(buf, 1, "xyz"), 3);
-    EXPECT_EQ(buf[0], '\0');
-    EXPECT_EQ(buf[1], 'b');
-
+    EXPECT_EQ(std::string(buf, 2), std::string("\0b", 2));
     EXPECT_EQ(snprintfN(nullptr, 0, "%d and %s", 12345, "more"), 14);
     EXPECT_EQ(snprintfN(buf, sizeof buf, nullptr), 0);
     EXPECT_STREQ(buf, "");
@@ -39,29 +33,25 @@ TEST(Nstring, TruncatesAndReturnsTheFullLength) {
     EXPECT_STREQ(buf, "   ");
 }
 
-TEST(Nstring, UnknownConversionsAndPercentSigns) {
-    // %f writes a bare f and takes no argument, so %d still gets 7.
-    EXPECT_EQ(fmt("%5.2lf|%d", 7), "f|7");
-    EXPECT_EQ(fmt("%-08q%d", 3), "q3");
-    EXPECT_EQ(fmt("100%%"), "100%");
-    EXPECT_EQ(fmt("[%5%]"), "[    %]");
-    EXPECT_EQ(fmt("[%05%]"), "[    %]");
-    EXPECT_EQ(fmt("abc%"), "abc");
-    EXPECT_EQ(fmt("abc%-5l"), "abc");
-}
-
-TEST(Nstring, Integers) {
-    struct Case {
-        std::string got, want;
-    } cases[] = {
+TEST(Nstring, Conversions) {
+    int object = 0;
+    char pointer[64];
+    std::snprintf(pointer, sizeof pointer, "%p", static_cast<void*>(&object));
+    const char unterminated[4] = {'w', 'x', 'y', 'z'};
+    const char* null = nullptr;
+    const std::pair<std::string, std::string> cases[] = {
+        // %f writes a bare f and takes no argument, so %d still gets 7.
+        {fmt("%5.2lf|%d", 7), "f|7"},
+        {fmt("%-08q%d", 3), "q3"},
+        {fmt("100%%|[%5%]|[%05%]"), "100%|[    %]|[    %]"},
+        {fmt("abc%"), "abc"},
+        {fmt("abc%-5l"), "abc"},
         {fmt("%d|%i", -42, 42), "-42|42"},
         {fmt("%+d|% d|%+ d|% +d", 5, 5, 5, -5), "+5| 5|+5|-5"},
         {fmt("%+u|% x", 5u, 255u), "5|ff"},
-        {fmt("[%-4d]", 7), "[7   ]"},
-        {fmt("[%4d]", -7), "[  -7]"},
+        {fmt("[%-4d][%4d]", 7, -7), "[7   ][  -7]"},
         {fmt("%04d", -7), "-007"},
-        {fmt("[%04.2d]", 7), "[  07]"},
-        {fmt("[%-04d]", 7), "[7   ]"},
+        {fmt("[%04.2d][%-04d]", 7, 7), "[  07][7   ]"},
         {fmt("[%.0d][%+.0d][%.0x]", 0, 0, 0u), "[][+][]"},
         {fmt("%.3d|%.3d", 7, -7), "007|-007"},
         {fmt("%#x|%#X|%#x|%#06x", 255u, 255u, 0u, 10u), "0xff|0XFF|0|0x000a"},
@@ -72,85 +62,50 @@ TEST(Nstring, Integers) {
         {fmt("%ld|%lu", -5000000000L, 5000000000UL), "-5000000000|5000000000"},
         {fmt("%lld|%llx", -5000000000LL, 0x123456789aULL), "-5000000000|123456789a"},
         {fmt("%D|%O|%U", -5000000000L, 8UL, 5000000000UL), "-5000000000|10|5000000000"},
+        {fmt("[%*d][%*d]", 4, 7, -4, 7), "[   7][7   ]"},
+        {fmt("[%.*d][%.*d][%0*d]", 3, 7, -1, 7, 4, 7), "[007][7][0007]"},
+        {fmt("[%*.*s]", 5, 2, "abcdef"), "[   ab]"},
+        {fmt("%c%c", 0x141, 'b'), "Ab"},
+        {fmt("[%3c][%03c][%-3c]", 'x', 'y', 'z'), "[  x][  y][z  ]"},
+        {fmt("[%s][%5s]", null, null), "[][     ]"},
+        {fmt("[%05s][%-5s]", "ab", "ab"), "[   ab][ab   ]"},
+        {fmt("[%.2s][%.9s]", "abc", "abc"), "[ab][abc]"},
+        {fmt("%.3s", unterminated), "wxy"}, // with a precision no terminator is needed
+        {fmt("%p", static_cast<void*>(&object)), pointer},
+        {fmt("%-40p|", static_cast<void*>(&object)),
+         pointer + std::string(40 - std::strlen(pointer), ' ') + "|"},
     };
-    for (const Case& c : cases) EXPECT_EQ(c.got, c.want);
+    for (const auto& [got, want] : cases) EXPECT_EQ(got, want);
 }
 
-TEST(Nstring, StarWidthAndPrecision) {
-    EXPECT_EQ(fmt("[%*d]", 4, 7), "[   7]");
-    EXPECT_EQ(fmt("[%*d]", -4, 7), "[7   ]");
-    EXPECT_EQ(fmt("[%.*d]", 3, 7), "[007]");
-    EXPECT_EQ(fmt("[%.*d]", -1, 7), "[7]");
-    EXPECT_EQ(fmt("[%0*d]", 4, 7), "[0007]");
-    EXPECT_EQ(fmt("[%*.*s]", 5, 2, "abcdef"), "[   ab]");
-}
-
-TEST(Nstring, CharactersAndStrings) {
-    EXPECT_EQ(fmt("%c%c", 0x141, 'b'), "Ab");
-    EXPECT_EQ(fmt("[%3c][%03c][%-3c]", 'x', 'y', 'z'), "[  x][  y][z  ]");
-    EXPECT_EQ(
-        fmt("[%s][%5s]", static_cast<const char*>(nullptr), static_cast<const char*>(nullptr)),
-        "[][     ]");
-    EXPECT_EQ(fmt("[%05s][%-5s]", "ab", "ab"), "[   ab][ab   ]");
-    EXPECT_EQ(fmt("[%.2s][%.9s]", "abc", "abc"), "[ab][abc]");
-    // With a precision the text needs no terminator within it.
-    const char unterminated[4] = {'w', 'x', 'y', 'z'};
-    EXPECT_EQ(fmt("%.3s", unterminated), "wxy");
-}
-
-TEST(Nstring, PointersAreThePlatformsWithWidth) {
-    int object = 0;
-    char expected[64];
-    std::snprintf(expected, sizeof expected, "%p", static_cast<void*>(&object));
-    EXPECT_EQ(fmt("%p", static_cast<void*>(&object)), expected);
-    const std::string wide = fmt("%-40p|", static_cast<void*>(&object));
-    EXPECT_EQ(wide.size(), 41u);
-    EXPECT_EQ(wide.substr(0, std::strlen(expected)), expected);
-}
-
-TEST(Nstring, AllocatingEntryPoints) {
+TEST(NstringDeathTest, AllocatingEntryPoints) {
     char* s = nullptr;
     EXPECT_EQ(asprintfN(&s, "%s-%d", "ab", 12), 5);
     EXPECT_STREQ(s, "ab-12");
     strfree(s);
-
-    EXPECT_EQ(asnprintfN(&s, 1, "hello"), 5);
-    ASSERT_NE(s, nullptr);
-    EXPECT_STREQ(s, "");
-    strfree(s);
-
-    EXPECT_EQ(asnprintfN(&s, 3, "hello"), 5);
-    EXPECT_STREQ(s, "he");
-    strfree(s);
-
+    for (const auto& [size, want] : {std::pair{1, ""}, {3, "he"}, {100, "hello"}}) {
+        EXPECT_EQ(asnprintfN(&s, size_t(size), "hello"), 5);
+        ASSERT_NE(s, nullptr);
+        EXPECT_STREQ(s, want);
+        strfree(s);
+    }
     s = reinterpret_cast<char*>(&s);
     EXPECT_EQ(asnprintfN(&s, 0, "hello"), 5);
     EXPECT_EQ(s, nullptr);
-
-    EXPECT_EQ(asnprintfN(&s, 100, "%d", 42), 2);
-    EXPECT_STREQ(s, "42");
-    strfree(s);
-}
-
-TEST(NstringDeathTest, LengthBeyondAnIntFailsTheAssertion) {
+    // A length beyond an int fails the assertion.
     EXPECT_EQ(snprintfN(nullptr, 0, "%*d%*d", INT_MAX, 1, INT_MAX, 1), -1);
-    char* s = nullptr;
     EXPECT_DEATH(asprintfN(&s, "%*d%*d", INT_MAX, 1, INT_MAX, 1),
                  "^nstring:[0-9]+: failed assertion `str_l >= 0'\n$");
 }
 
 TEST(Nstring, StrsepN) {
-    char text[] = "a,,b;c";
+    char text[] = "a,,b;c", trailing[] = "x,";
     char* pos = text;
-    EXPECT_STREQ(strsepN(&pos, ",;"), "a");
-    EXPECT_STREQ(strsepN(&pos, ",;"), "");
-    EXPECT_STREQ(strsepN(&pos, ",;"), "b");
-    EXPECT_STREQ(strsepN(&pos, ",;"), "c");
-    EXPECT_EQ(pos, nullptr);
+    std::string tokens;
+    while (pos) tokens += std::string(strsepN(&pos, ",;")) + "|";
+    EXPECT_EQ(tokens, "a||b|c|");
     EXPECT_EQ(strsepN(&pos, ",;"), nullptr);
     EXPECT_EQ(strsepN(nullptr, ","), nullptr);
-
-    char trailing[] = "x,";
     pos = trailing;
     EXPECT_STREQ(strsepN(&pos, ","), "x");
     EXPECT_STREQ(strsepN(&pos, ","), "");

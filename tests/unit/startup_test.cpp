@@ -1,17 +1,13 @@
 // Start-up: keyword matching, common-option removal, program names, help and version.
-#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
-#include "pixmill.h"
-#include "testutil.h"
+#include "unitutil.h"
 
 TEST(KeywordMatching, AbbreviationsCaseAndLength) {
-    struct Case {
-        const char* str;
-        const char* keyword;
-        int minchars;
-        int expected;
+    const struct {
+        const char *str, *keyword;
+        int minchars, expected;
     } cases[] = {
         {"-VERB", "-verbose", 2, 1},    {"-v", "-verbose", 2, 1},
         {"-verbose", "-verbose", 2, 1}, {"-verbosely", "-verbose", 2, 0},
@@ -20,7 +16,7 @@ TEST(KeywordMatching, AbbreviationsCaseAndLength) {
         {"-qui", "-quiet", 6, 0},       {"-QuIeT", "-quiet", 6, 1},
         {"", "-quiet", 0, 1},
     };
-    for (const Case& c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(pm_keymatch(c.str, c.keyword, c.minchars), c.expected)
             << c.str << " vs " << c.keyword << " min " << c.minchars;
 }
@@ -42,30 +38,23 @@ std::vector<std::string> startWith(std::vector<std::string> args) {
 } // namespace
 
 TEST(CommonOptions, RemovedWhereverTheyStandIncludingAdjacentOnes) {
-    const auto left =
-        startWith({"/usr/bin/prog", "-quiet", "-plain", "a", "--QUIET", "-qui", "b", "-PLAIN"});
-    EXPECT_EQ(left, (std::vector<std::string>{"/usr/bin/prog", "a", "-qui", "b"}));
+    EXPECT_EQ(
+        startWith({"/usr/bin/prog", "-quiet", "-plain", "a", "--QUIET", "-qui", "b", "-PLAIN"}),
+        (std::vector<std::string>{"/usr/bin/prog", "a", "-qui", "b"}));
     EXPECT_EQ(pm_showmessages, 0);
     EXPECT_EQ(pm_plain_output, 1);
     EXPECT_STREQ(pm_progname, "prog");
-}
-
-TEST(CommonOptions, WithoutThemMessagesAreOn) {
-    const auto left = startWith({"prog.exe", "x"});
-    EXPECT_EQ(left.size(), 2u);
+    // Without them messages are on; no extension is removed here.
+    EXPECT_EQ(startWith({"prog.exe", "x"}).size(), 2u);
     EXPECT_EQ(pm_showmessages, 1);
     EXPECT_EQ(pm_plain_output, 0);
-    EXPECT_STREQ(pm_progname, "prog.exe"); // no extension is removed here
+    EXPECT_STREQ(pm_progname, "prog.exe");
 }
 
-TEST(CommonOptions, HelpHintEndsWithStatusOne) {
-    EXPECT_EXIT(startWith({"dir/prog", "-?"}), ::testing::ExitedWithCode(1),
-                "^prog: Use 'man prog' for help.\n$");
-    EXPECT_EXIT(startWith({"dir/prog", "--help", "-quiet"}), ::testing::ExitedWithCode(1),
-                "Use 'man prog' for help.");
-}
-
-TEST(CommonOptions, VersionWinsOverHelpAndQuietSilencesIt) {
+TEST(CommonOptions, HelpHintAndVersion) {
+    EXPECT_FATAL(startWith({"dir/prog", "-?"}), "^prog: Use 'man prog' for help.\n$");
+    EXPECT_FATAL(startWith({"dir/prog", "--help", "-quiet"}), "Use 'man prog' for help.");
+    // The version report wins over help, and -quiet silences it.
     EXPECT_EXIT(startWith({"prog", "-help", "-version"}), ::testing::ExitedWithCode(0),
                 "prog: Using libpixmill from Pixmill Version: Pixmill [0-9.]+\n"
                 "prog: Compiled .* by user \".*\"\nprog: BSD defined\n"
@@ -77,27 +66,21 @@ TEST(ProgramName, FromArg0) {
     EXPECT_STREQ(pm_arg0toprogname("/a/b/tool.exe"), "tool");
     EXPECT_STREQ(pm_arg0toprogname("TOOL.EXE"), "TOOL.EXE");
     EXPECT_STREQ(pm_arg0toprogname(".exe"), "");
-    const std::string longName(100, 'n');
-    EXPECT_EQ(std::string(pm_arg0toprogname(longName.c_str())), std::string(64, 'n'));
+    EXPECT_EQ(std::string(pm_arg0toprogname(std::string(100, 'n').c_str())), std::string(64, 'n'));
 }
 
 TEST(HelpDisplay, FindsTheDocumentationAddress) {
     TempDir dir;
-    const std::string conf = dir.write("conf", "# comment\ndocurl=   http://doc.example/x  \n");
-    setenv("PIXMILL_CONF", conf.c_str(), 1);
+    setenv("PIXMILL_CONF",
+           dir.write("conf", "# comment\ndocurl=   http://doc.example/x  \n").c_str(), 1);
     pm_progname = "prog";
     pm_setMessage(1, nullptr);
-    ::testing::internal::CaptureStderr();
-    showPixmillHelp("tool");
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(stderrOf(showPixmillHelp, "tool"),
               "prog: This program is part of the Pixmill package.  Find documentation for it at "
               "http://doc.example/x/tool\n\n");
-
     const std::string noUrl = dir.write("conf2", "docurl=\n");
     setenv("PIXMILL_CONF", noUrl.c_str(), 1);
-    ::testing::internal::CaptureStderr();
-    showPixmillHelp("tool");
-    const std::string out = ::testing::internal::GetCapturedStderr();
+    const std::string out = stderrOf(showPixmillHelp, "tool");
     EXPECT_NE(out.find("No 'docurl=' line in Pixmill configuration file '" + noUrl + "'."),
               std::string::npos);
     EXPECT_NE(out.find("We have no reliable indication of where the Pixmill documentation is, "
