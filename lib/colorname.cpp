@@ -10,7 +10,7 @@
 
 // ---- Colour specifications -------------------------------------------------------------------
 
-// Far above any component a valid specification can build, so one test after the digits are
+// Far above any component that valid hexadecimal digits can build, so one test after the digits are
 // combined catches a non-digit anywhere.
 static constexpr int NOT_A_HEX_DIGIT = 1234567890;
 
