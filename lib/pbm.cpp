@@ -95,6 +95,14 @@ bit** pbm_readpbm(FILE* f, int* colsP, int* rowsP) {
                               [&](bit* row) { pbm_readpbmrow(f, row, cols, format); });
 }
 
+bool pm_checkstart(const char* checker, int cols, int rows, int checkType, int* retvalP) {
+    if (rows < 0) pm_error("Invalid number of rows passed to %s(): %d", checker, rows);
+    if (cols < 0) pm_error("Invalid number of columns passed to %s(): %d", checker, cols);
+    if (checkType == PM_CHECK_BASIC) return true;
+    if (retvalP) *retvalP = PM_CHECK_UNKNOWN_TYPE;
+    return false;
+}
+
 int pm_checkrawraster(FILE* f, size_t rows, size_t cols, size_t bytesPerCol) {
     size_t rowBytes, size;
     // A raster beyond the 32-bit raster size cannot be judged by pm_check.
@@ -107,14 +115,8 @@ int pm_checkrawraster(FILE* f, size_t rows, size_t cols, size_t bytesPerCol) {
 }
 
 void pbm_check(FILE* f, int checkType, int format, int cols, int rows, int* retvalP) {
-    if (rows < 0) pm_error("Invalid number of rows passed to pbm_check(): %d", rows);
-    if (cols < 0) pm_error("Invalid number of columns passed to pbm_check(): %d", cols);
-    int result;
-    if (checkType != PM_CHECK_BASIC)
-        result = PM_CHECK_UNKNOWN_TYPE;
-    else if (format != RAW_PBM)
-        result = PM_CHECK_UNCHECKABLE; // a plain raster has no fixed size
-    else
-        result = pm_checkrawraster(f, size_t(rows), rawBitmapRowBytes(cols), 1);
+    if (!pm_checkstart("pbm_check", cols, rows, checkType, retvalP)) return;
+    int result = PM_CHECK_UNCHECKABLE; // a plain raster has no fixed size
+    if (format == RAW_PBM) result = pm_checkrawraster(f, size_t(rows), rawBitmapRowBytes(cols), 1);
     if (retvalP) *retvalP = result;
 }

@@ -72,12 +72,7 @@ gray** pgm_readpgm(FILE* f, int* colsP, int* rowsP, gray* maxvalP) {
 }
 
 void pgm_check(FILE* f, int checkType, int format, int cols, int rows, gray maxval, int* retvalP) {
-    if (rows < 0) pm_error("Invalid number of rows passed to pgm_check(): %d", rows);
-    if (cols < 0) pm_error("Invalid number of columns passed to pgm_check(): %d", cols);
-    if (checkType != PM_CHECK_BASIC) {
-        if (retvalP) *retvalP = PM_CHECK_UNKNOWN_TYPE;
-        return;
-    }
+    if (!pm_checkstart("pgm_check", cols, rows, checkType, retvalP)) return;
     if (PNM_FORMAT_TYPE(format) == PLAIN_PBM) {
         pbm_check(f, checkType, format, cols, rows, retvalP);
         return;

@@ -141,6 +141,9 @@ T** pm_readraster(FILE* f, int cols, int rows, unsigned int maxval, int format, 
     return reinterpret_cast<T**>(pm_arrayfinish(&b));
 }
 
+// The opening of the format checks: negative sizes are fatal (the message names the checker);
+// false, with the result stored, for a check type other than the basic one.
+bool pm_checkstart(const char* checker, int cols, int rows, int checkType, int* retvalP);
 // pm_check's result for a raw raster of rows * cols * bytesPerCol bytes after the current
 // position.
 int pm_checkrawraster(FILE* f, size_t rows, size_t cols, size_t bytesPerCol);

@@ -102,12 +102,7 @@ pixel** ppm_readppm(FILE* f, int* colsP, int* rowsP, pixval* maxvalP) {
 
 void ppm_check(FILE* f, int checkType, int format, int cols, int rows, pixval maxval,
                int* retvalP) {
-    if (rows < 0) pm_error("Invalid number of rows passed to ppm_check(): %d", rows);
-    if (cols < 0) pm_error("Invalid number of columns passed to ppm_check(): %d", cols);
-    if (checkType != PM_CHECK_BASIC) {
-        if (retvalP) *retvalP = PM_CHECK_UNKNOWN_TYPE;
-        return;
-    }
+    if (!pm_checkstart("ppm_check", cols, rows, checkType, retvalP)) return;
     switch (PNM_FORMAT_TYPE(format)) {
     case PLAIN_PBM:
         pbm_check(f, checkType, format, cols, rows, retvalP);
