@@ -3,184 +3,183 @@
 #include <csetjmp>
 #include <cstdint>
 #include <cstring>
+#include <png.h>
 #include <stdexcept>
 #include <zlib.h>
-
-int DecodedPng::count(const std::string& type) const {
-    int n = 0;
-    for (const std::string& c : chunks) n += c == type;
-    return n;
-}
-
-std::string DecodedPng::form() const {
-    static const char* const types[] = {"gray", "?", "rgb", "palette", "graya", "?", "rgba"};
-    std::string s = std::string(types[colorType & 7]) + " " + std::to_string(bitDepth);
-    if (!palette.empty()) s += " PLTE " + std::to_string(palette.size());
-    if (hasSbit) {
-        std::vector<unsigned> bits{sbit.gray};
-        if (colorType & PNG_COLOR_MASK_COLOR) bits = {sbit.red, sbit.green, sbit.blue};
-        if (colorType & PNG_COLOR_MASK_ALPHA) bits.push_back(sbit.alpha);
-        for (size_t i = 0; i < bits.size(); ++i)
-            s += (i ? "/" : " sBIT ") + std::to_string(bits[i]);
-    }
-    return interlace ? s + " interlaced" : s;
-}
-
-std::vector<unsigned> DecodedPng::pixels(unsigned y) const {
-    if (colorType != PNG_COLOR_TYPE_PALETTE) return rows.at(y);
-    std::vector<unsigned> out;
-    for (unsigned i : rows.at(y)) {
-        const Rgb c = palette.at(i);
-        out.insert(out.end(), {c.r, c.g, c.b});
-        if (hasTrns) out.push_back(i < transAlpha.size() ? transAlpha[i] : 255);
-    }
-    return out;
-}
 
 namespace {
 struct Reader {
     const std::string* bytes;
     size_t pos;
-    char error[512];
+    char error[256];
 };
 
-void readData(png_structp png, png_bytep out, png_size_t length) {
+void readData(png_structp png, png_bytep out, png_size_t n) {
     Reader* r = static_cast<Reader*>(png_get_io_ptr(png));
-    if (r->pos + length > r->bytes->size()) png_error(png, "read past the end of the PNG");
-    std::memcpy(out, r->bytes->data() + r->pos, length);
-    r->pos += length;
+    if (r->pos + n > r->bytes->size()) png_error(png, "read past the end");
+    std::memcpy(out, r->bytes->data() + r->pos, n);
+    r->pos += n;
 }
 
+// Warnings too: the reader warns when it drops a damaged or invalid chunk.
 void onError(png_structp png, png_const_charp message) {
-    Reader* r = static_cast<Reader*>(png_get_error_ptr(png));
-    std::snprintf(r->error, sizeof r->error, "%s", message);
+    std::snprintf(static_cast<Reader*>(png_get_error_ptr(png))->error, 256, "%s", message);
     png_longjmp(png, 1);
 }
 
-void onWarning(png_structp png, png_const_charp message) {
-    // A warning from the reader means a chunk was dropped or damaged: fail as for an error.
-    onError(png, message);
+template <typename T> std::string joined(const T* v, size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) s += (i ? "," : "") + std::to_string(v[i]);
+    return s;
 }
 
-uint32_t be32(const std::string& s, size_t at) {
-    return uint32_t(uint8_t(s[at])) << 24 | uint32_t(uint8_t(s[at + 1])) << 16 |
-           uint32_t(uint8_t(s[at + 2])) << 8 | uint32_t(uint8_t(s[at + 3]));
-}
-
-// The chunks of a PNG as type and data.
-std::vector<std::pair<std::string, std::string>> walkChunks(const std::string& bytes) {
-    std::vector<std::pair<std::string, std::string>> chunks;
-    for (size_t at = 8; at + 12 <= bytes.size(); at += 12 + size_t(be32(bytes, at)))
-        chunks.emplace_back(bytes.substr(at + 4, 4), bytes.substr(at + 8, be32(bytes, at)));
-    return chunks;
-}
-
-// The parts of decoding that call libpng; kept free of objects with destructors because a
-// libpng error longjmps out of it.
-bool decodeInto(DecodedPng* d, Reader* reader, std::vector<unsigned char>* pixels,
-                std::vector<png_bytep>* rowPointers) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, reader, onError, onWarning);
+// Everything that calls libpng; free of objects with destructors, as libpng errors longjmp.
+bool decodeInto(DecodedPng* d, Reader* reader, std::vector<png_byte>* image) {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, reader, onError, onError);
     png_infop info = png_create_info_struct(png);
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
     png_set_read_fn(png, reader, readData);
+    png_set_chunk_malloc_max(png, 0); // the reader's own limits are below PNG's
+    png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_read_info(png, info);
-
-    png_get_IHDR(png, info, &d->width, &d->height, &d->bitDepth, &d->colorType, &d->interlace,
-                 nullptr, nullptr);
+    png_get_IHDR(png, info, &d->width, &d->height, &d->depth, &d->colorType, &d->interlace, nullptr,
+                 nullptr);
     d->channels = png_get_channels(png, info);
-
-    png_colorp plte;
-    int nplte = 0;
-    if (png_get_PLTE(png, info, &plte, &nplte))
-        for (int i = 0; i < nplte; ++i)
-            d->palette.push_back({plte[i].red, plte[i].green, plte[i].blue});
-    png_bytep transAlpha;
-    int ntrans;
-    png_color_16p color;
-    if (png_get_tRNS(png, info, &transAlpha, &ntrans, &color)) {
-        d->hasTrns = true;
-        if (d->colorType == PNG_COLOR_TYPE_PALETTE)
-            d->transAlpha.assign(transAlpha, transAlpha + ntrans);
-        else
-            d->transColor = *color;
-    }
-    if ((d->hasBkgd = png_get_bKGD(png, info, &color))) d->bkgd = *color;
-    png_color_8p sbit;
-    if ((d->hasSbit = png_get_sBIT(png, info, &sbit))) d->sbit = *sbit;
-    png_uint_16p hist;
-    if (png_get_hIST(png, info, &hist)) d->hist.assign(hist, hist + nplte);
-    png_get_gAMA(png, info, &d->gamma);
-    double c[8];
-    if (png_get_cHRM(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]))
-        d->chrm.assign(c, c + 8);
-    png_uint_32 px, py;
-    int unit;
-    if (png_get_pHYs(png, info, &px, &py, &unit))
-        d->phys = std::to_string(px) + " " + std::to_string(py) + " " + std::to_string(unit);
-
-    if (d->bitDepth < 8) png_set_packing(png);
-    png_set_interlace_handling(png);
+    if (d->depth < 8) png_set_packing(png);
+    const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     const size_t rowBytes = png_get_rowbytes(png, info);
-    pixels->resize(rowBytes * d->height);
-    rowPointers->resize(d->height);
-    for (png_uint_32 y = 0; y < d->height; ++y) (*rowPointers)[y] = pixels->data() + y * rowBytes;
-    png_read_image(png, rowPointers->data());
+    image->resize(rowBytes * d->height);
+    // Each interlace pass fills in its pixels of the rows the passes before left.
+    for (int pass = 0; pass < passes; ++pass)
+        for (png_uint_32 y = 0; y < d->height; ++y)
+            png_read_row(png, &(*image)[y * rowBytes], nullptr);
     png_read_end(png, info);
 
-    png_textp texts;
-    int ntext = png_get_text(png, info, &texts, nullptr);
-    for (int i = 0; i < ntext; ++i)
-        d->texts.push_back(
-            {texts[i].key, std::string(texts[i].text, texts[i].text_length), texts[i].compression});
+    png_colorp plte;
+    int n = 0;
+    if (png_get_PLTE(png, info, &plte, &n))
+        for (int i = 0; i < n; ++i)
+            d->palette.push_back({plte[i].red, plte[i].green, plte[i].blue});
+    png_bytep alphas;
+    int nTrans;
+    png_color_16p color;
+    const bool palette = d->colorType == PNG_COLOR_TYPE_PALETTE;
+    const auto values = [&](const png_color_16& c) {
+        return d->colorType & PNG_COLOR_MASK_COLOR ? std::vector<unsigned>{c.red, c.green, c.blue}
+                                                   : std::vector<unsigned>{c.gray};
+    };
+    if (png_get_tRNS(png, info, &alphas, &nTrans, &color)) {
+        d->trns = palette ? std::vector<unsigned>(alphas, alphas + nTrans) : values(*color);
+        d->chunks["tRNS"] = joined(d->trns.data(), d->trns.size());
+    }
+    if (png_get_bKGD(png, info, &color)) {
+        const std::vector<unsigned> v =
+            palette ? std::vector<unsigned>{color->index} : values(*color);
+        d->chunks["bKGD"] = joined(v.data(), v.size());
+    }
+    png_color_8p sb;
+    if (png_get_sBIT(png, info, &sb)) {
+        const unsigned gray[] = {sb->gray, sb->alpha},
+                       rgb[] = {sb->red, sb->green, sb->blue, sb->alpha};
+        const size_t alpha = d->colorType & PNG_COLOR_MASK_ALPHA ? 1 : 0;
+        d->chunks["sBIT"] =
+            d->colorType & PNG_COLOR_MASK_COLOR ? joined(rgb, 3 + alpha) : joined(gray, 1 + alpha);
+    }
+    png_uint_16p hist;
+    if (png_get_hIST(png, info, &hist)) {
+        d->hist.assign(hist, hist + n);
+        d->chunks["hIST"] = joined(hist, size_t(n));
+    }
+    double g, c[8];
+    char text[64];
+    if (png_get_gAMA(png, info, &g)) std::snprintf(text, 64, "%g", g), d->chunks["gAMA"] = text;
+    if (png_get_cHRM(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7])) {
+        d->chunks["cHRM"] = "";
+        for (int i = 0; i < 8; ++i)
+            std::snprintf(text, 64, i ? ",%g" : "%g", c[i]), d->chunks["cHRM"] += text;
+    }
+    png_uint_32 phys[2];
+    int unit;
+    if (png_get_pHYs(png, info, &phys[0], &phys[1], &unit))
+        d->chunks["pHYs"] = joined(phys, 2) + "," + std::to_string(unit);
     png_timep t;
-    if (png_get_tIME(png, info, &t))
-        d->time = std::to_string(t->year) + "-" + std::to_string(t->month) + "-" +
-                  std::to_string(t->day) + " " + std::to_string(t->hour) + ":" +
-                  std::to_string(t->minute) + ":" + std::to_string(t->second);
+    if (png_get_tIME(png, info, &t)) {
+        std::snprintf(text, 64, "%d-%d-%dT%d:%d:%d", t->year, t->month, t->day, t->hour, t->minute,
+                      t->second);
+        d->chunks["tIME"] = text;
+    }
+    png_textp texts;
+    const int nText = png_get_text(png, info, &texts, nullptr);
+    static const char* const types[] = {"tEXt", "zTXt", "iTXt", "iTXt.z"};
+    for (int i = 0; i < nText; ++i) {
+        const png_text& e = texts[i];
+        const bool itxt = e.compression > 0;
+        std::string& all = d->chunks["text"];
+        all += (i ? "|" : "") + std::string(types[e.compression + 1]) + ":" + e.key;
+        if (itxt && (e.lang && *e.lang)) all += std::string("[") + e.lang + "]";
+        all += "=" + std::string(e.text, itxt ? e.itxt_length : e.text_length);
+    }
     png_destroy_read_struct(&png, &info, nullptr);
     return true;
+}
+
+uint32_t be32(const std::string& s, size_t at) {
+    return uint32_t(uint8_t(s[at])) << 24 | uint32_t(uint8_t(s[at + 1])) << 16 |
+           uint32_t(uint8_t(s[at + 2])) << 8 | uint32_t(uint8_t(s[at + 3]));
 }
 } // namespace
 
 DecodedPng decodePng(const std::string& bytes) {
     DecodedPng d;
     Reader reader{&bytes, 0, ""};
-    std::vector<unsigned char> pixels;
-    std::vector<png_bytep> rowPointers;
-    if (!decodeInto(&d, &reader, &pixels, &rowPointers))
-        throw std::runtime_error(std::string("libpng could not decode the PNG: ") + reader.error);
-    if (reader.pos != bytes.size()) throw std::runtime_error("bytes after the PNG's IEND chunk");
+    std::vector<png_byte> image;
+    if (!decodeInto(&d, &reader, &image))
+        throw std::runtime_error(std::string("libpng cannot read the PNG: ") + reader.error);
+    if (reader.pos != bytes.size()) throw std::runtime_error("bytes after IEND");
 
-    for (const auto& chunk : walkChunks(bytes)) d.chunks.push_back(chunk.first);
-    const size_t perRow = size_t(d.width) * unsigned(d.channels);
-    const size_t rowBytes = d.bitDepth == 16 ? perRow * 2 : perRow;
+    const size_t perRow = size_t(d.width) * unsigned(d.channels), wide = d.depth == 16 ? 2 : 1;
     for (unsigned y = 0; y < d.height; ++y) {
-        const unsigned char* p = pixels.data() + y * rowBytes;
-        std::vector<unsigned> row(perRow);
+        const png_byte* p = &image[y * perRow * wide];
+        d.rows.emplace_back(perRow);
         for (size_t i = 0; i < perRow; ++i)
-            row[i] = d.bitDepth == 16 ? unsigned(p[2 * i]) << 8 | p[2 * i + 1] : p[i];
-        d.rows.push_back(std::move(row));
+            d.rows.back()[i] = wide == 2 ? unsigned(p[2 * i]) << 8 | p[2 * i + 1] : p[i];
+    }
+    std::string idat;
+    for (size_t at = 8; at + 12 <= bytes.size(); at += 12 + size_t(be32(bytes, at))) {
+        const std::string type = bytes.substr(at + 4, 4);
+        if (type == "IDAT") idat += bytes.substr(at + 8, be32(bytes, at));
+        if (type != "IDAT" || d.order.back() != "IDAT") d.order.push_back(type);
+    }
+    if (!d.interlace) {
+        const size_t rowBytes = (perRow * unsigned(d.depth) + 7) / 8 + 1;
+        std::vector<Bytef> raw(rowBytes * d.height);
+        uLongf length = uLongf(raw.size());
+        if (uncompress(raw.data(), &length, reinterpret_cast<const Bytef*>(idat.data()),
+                       uLong(idat.size())) != Z_OK)
+            throw std::runtime_error("IDAT does not inflate");
+        for (unsigned y = 0; y < d.height; ++y) d.filters.push_back(raw[y * rowBytes]);
     }
     return d;
 }
 
-std::vector<int> rowFilters(const std::string& bytes) {
-    const DecodedPng d = decodePng(bytes);
-    if (d.interlace) throw std::runtime_error("rowFilters needs a non-interlaced PNG");
-    std::string idat;
-    for (const auto& [type, data] : walkChunks(bytes))
-        if (type == "IDAT") idat += data;
-    const size_t rowBytes = (size_t(d.width) * unsigned(d.channels) * unsigned(d.bitDepth) + 7) / 8;
-    std::vector<unsigned char> raw((rowBytes + 1) * d.height);
-    uLongf rawLength = uLongf(raw.size());
-    if (uncompress(raw.data(), &rawLength, reinterpret_cast<const Bytef*>(idat.data()),
-                   uLong(idat.size())) != Z_OK)
-        throw std::runtime_error("IDAT does not inflate");
-    std::vector<int> filters;
-    for (unsigned y = 0; y < d.height; ++y) filters.push_back(raw[y * (rowBytes + 1)]);
-    return filters;
+std::array<unsigned, 4> DecodedPng::pixel(unsigned x, unsigned y) const {
+    const std::vector<unsigned>& row = rows.at(y);
+    const size_t at = size_t(x) * unsigned(channels);
+    if (colorType == PNG_COLOR_TYPE_PALETTE) {
+        const unsigned i = row.at(at);
+        const auto& c = palette.at(i);
+        return {c[0], c[1], c[2], i < trns.size() ? trns[i] : 255};
+    }
+    const unsigned full = (1u << depth) - 1;
+    const bool color = colorType & PNG_COLOR_MASK_COLOR;
+    std::array<unsigned, 4> p{row[at], row[at + color], row[at + 2 * color], full};
+    if (colorType & PNG_COLOR_MASK_ALPHA) p[3] = row[at + (color ? 3 : 1)];
+    const bool clear = color ? trns == std::vector<unsigned>{p[0], p[1], p[2]}
+                             : trns == std::vector<unsigned>{p[0]};
+    if (clear) p[3] = 0;
+    return p;
 }

@@ -1,0 +1,221 @@
+// The libFuzzer targets, one per build of this file (FUZZ_READER, FUZZ_PARSECOLOR,
+// FUZZ_COMMENTFILE, FUZZ_CONVERT), each with its seed corpus in corpus/<target>/. In these builds
+// pm_error throws pm_fatal, so a fatal error ends one input, not the fuzzer.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gridpack.h"
+#include "pmintern.h"
+#include "pngdecode.h"
+
+namespace {
+// A read-only stream over the input that seeks like a file; closing it (the converter closes
+// its input on some error paths) is recorded.
+struct Memory {
+    const uint8_t* data;
+    size_t size, pos;
+    bool* closedP;
+};
+
+FILE* openMemory(const uint8_t* data, size_t size, bool* closedP = nullptr) {
+    cookie_io_functions_t io{};
+    io.read = [](void* c, char* buf, size_t n) {
+        Memory* m = static_cast<Memory*>(c);
+        n = m->pos < m->size ? std::min(n, m->size - m->pos) : 0;
+        std::memcpy(buf, m->data + m->pos, n);
+        m->pos += n;
+        return ssize_t(n);
+    };
+    io.seek = [](void* c, off64_t* offset, int whence) {
+        Memory* m = static_cast<Memory*>(c);
+        const off64_t target = *offset + (whence == SEEK_SET   ? 0
+                                          : whence == SEEK_CUR ? off64_t(m->pos)
+                                                               : off64_t(m->size));
+        if (target < 0) return -1;
+        m->pos = size_t(*offset = target);
+        return 0;
+    };
+    io.close = [](void* c) {
+        Memory* m = static_cast<Memory*>(c);
+        if (m->closedP) *m->closedP = true;
+        delete m;
+        return 0;
+    };
+    if (closedP) *closedP = false;
+    return fopencookie(new Memory{data, size, 0, closedP}, "rb", io);
+}
+
+template <typename F> bool survives(F f) {
+    try {
+        f();
+        return true;
+    } catch (const pm_fatal&) {
+        return false;
+    }
+}
+
+// The header's size, or false without one. A row longer than the input allows fails at its first
+// read, after allocating what a fuzzer would count against the input: such headers stop here.
+[[maybe_unused]] bool header(const uint8_t* data, size_t size, int* colsP, int* rowsP,
+                             pixval* maxvalP, int* formatP) {
+    FILE* f = openMemory(data, size);
+    const bool ok = survives([&] { pnm_readpnminit(f, colsP, rowsP, maxvalP, formatP); });
+    std::fclose(f);
+    return ok && size_t(*colsP) <= 8 * size + 8;
+}
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    setenv("RGBDEF", FUZZ_DICTIONARY, 1);
+    pm_progname = "gridpack";
+    pm_setMessage(1, nullptr);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+#if defined(FUZZ_READER)
+    // Row by row, promoted as the converter does and beyond; then every whole-image reader.
+    int cols, rows, format;
+    pixval maxval;
+    if (!header(data, size, &cols, &rows, &maxval, &format)) return 0;
+    FILE* f = openMemory(data, size);
+    xel* row = static_cast<xel*>(pm_allocrow(cols, sizeof(xel)));
+    survives([&] {
+        pnm_readpnminit(f, &cols, &rows, &maxval, &format);
+        for (int r = 0; r < rows && cols > 0; ++r) {
+            pnm_readpnmrow(f, row, cols, maxval, format);
+            pnm_promoteformatrow(row, cols, maxval, format, maxval, PLAIN_PPM);
+            for (int c = 0; c < cols; ++c)
+                if (row[c].r > maxval || row[c].g > maxval || row[c].b > maxval) std::abort();
+            pnm_promoteformatrow(row, cols, maxval, PLAIN_PPM, 65535, PLAIN_PPM);
+        }
+    });
+    pm_freerow(row);
+    std::fclose(f);
+    if (rows > 65536) return 0; // an index of 8 bytes per row, by the array's shape
+    for (int which = 0; which < 4; ++which) {
+        f = openMemory(data, size);
+        survives([&] {
+            char** a =
+                which == 0
+                    ? reinterpret_cast<char**>(pnm_readpnm(f, &cols, &rows, &maxval, &format))
+                : which == 1 ? reinterpret_cast<char**>(pgm_readpgm(f, &cols, &rows, &maxval))
+                : which == 2 ? reinterpret_cast<char**>(ppm_readppm(f, &cols, &rows, &maxval))
+                             : reinterpret_cast<char**>(pbm_readpbm(f, &cols, &rows));
+            pm_freearray(a, rows);
+        });
+        std::fclose(f);
+    }
+#elif defined(FUZZ_PARSECOLOR)
+    // The first byte picks the maxval; the text ends at its first NUL, as an argument would.
+    static const pixval maxvals[] = {1, 2, 15, 100, 255, 256, 1000, 65535};
+    if (size == 0) return 0;
+    const pixval maxval = data[0] < 128 ? maxvals[data[0] % 8] : pixval(data[0]) * 257 / 2;
+    const std::string text(reinterpret_cast<const char*>(data + 1),
+                           strnlen(reinterpret_cast<const char*>(data + 1), size - 1));
+    survives([&] {
+        const pixel p = ppm_parsecolor(text.c_str(), maxval);
+        if (p.r > maxval || p.g > maxval || p.b > maxval || !*ppm_colorname(&p, maxval, 1))
+            std::abort();
+    });
+#elif defined(FUZZ_COMMENTFILE)
+    // The first byte chooses -text or -ztxt; every entry must be a well-formed text record.
+    if (size == 0) return 0;
+    const bool ztxt = data[0] & 1;
+    FILE* f = openMemory(data + 1, size - 1);
+    survives([&] {
+        int count;
+        png_text* entries = gridpack::readCommentFile(f, ztxt, &count);
+        for (int i = 0; i < count; ++i) {
+            const png_text& e = entries[i];
+            if (!e.key || !e.text || e.text[e.text_length] || std::strchr(e.key, '\n') ||
+                (e.compression != PNG_TEXT_COMPRESSION_NONE &&
+                 !(ztxt && e.compression == PNG_TEXT_COMPRESSION_zTXt)))
+                std::abort();
+        }
+        gridpack::freeCommentEntries(entries, count);
+    });
+    std::fclose(f);
+#elif defined(FUZZ_CONVERT)
+    // A whole conversion. Byte 0: -interlace -force -hist -alpha -transparent -background -text
+    // -ztxt (bit 0 up); byte 1: -palette -verbose, -filter (bits 2-4; 5-7 none), -gamma, -chroma
+    // and -phys, -time; byte 2: the colours of -transparent (low 4 bits) and -background; byte 3:
+    // -compression (low 4 bits; 10-15 none), -downscale. Then the mask, the comment file and the
+    // palette, each a 2-byte big-endian length and its bytes; the rest is the image. The result is
+    // a fatal error or a PNG that libpng decodes to the image's size.
+    static const char* const colors[16] = {
+        "white",        "black",   "=red",    "=navy",          "rgb:8/80/800",
+        "#123",         "#ffffff", "#12345",  "rgbi:0.5/.5/.5", "rgbi:1.5/0/0",
+        ".5,.5,.5",     "255,0,0", "no such", "=#000000ff",     "Light Slate Gray",
+        "=rgb:ffff/0/0"};
+    const auto byte = [&](size_t i) { return i < size ? data[i] : 0; };
+    size_t pos = 4;
+    std::pair<const uint8_t*, size_t> parts[3];
+    for (auto& part : parts) {
+        const size_t length = size_t(byte(pos)) << 8 | byte(pos + 1);
+        pos = std::min(pos + 2, size);
+        part = {data + pos, std::min(length, size - pos)};
+        pos += part.second;
+    }
+    // The options of bits 0-9 and 13-15 of bytes 0 and 1, "|" between them; T and B stand for the
+    // colours.
+    std::istringstream options(
+        "-interlace|-force|-hist|-alpha mask|-transparent T|-background B|"
+        "-text comments|-ztxt comments|-palette palette|-verbose||||-gamma "
+        "0.45455|-chroma 0.3127 0.329 0.64 0.33 0.3 0.6 0.15 0.06 -phys 2835 "
+        "2835 1|-time 2026-12-06 20:32:05");
+    const unsigned flags = byte(0) | byte(1) << 8, filter = byte(1) >> 2 & 7, level = byte(3) & 15;
+    std::vector<std::string> args{"gridpack"};
+    std::string option;
+    for (unsigned bit = 0; std::getline(options, option, '|'); ++bit) {
+        std::istringstream words(flags >> bit & 1 ? option : "");
+        for (std::string w; words >> w;)
+            args.push_back(w == "T" ? colors[byte(2) & 15] : w == "B" ? colors[byte(2) >> 4] : w);
+    }
+    if (filter <= 4) args.insert(args.end(), {"-filter", std::to_string(filter)});
+    if (level <= 9) args.insert(args.end(), {"-compression", std::to_string(level)});
+    if (byte(3) & 16) args.push_back("-downscale");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const char* paletteFile = nullptr;
+    if (!survives([&] { gridpack::parseOptions(int(args.size()), argv.data(), &paletteFile); }))
+        return 0;
+
+    bool inputClosed;
+    FILE* in = openMemory(data + pos, size - pos, &inputClosed);
+    FILE* side[] = {gridpack::alpha ? openMemory(parts[0].first, parts[0].second) : nullptr,
+                    paletteFile ? openMemory(parts[2].first, parts[2].second) : nullptr,
+                    gridpack::text || gridpack::ztxt ? openMemory(parts[1].first, parts[1].second)
+                                                     : nullptr};
+    char* png = nullptr;
+    size_t pngSize = 0;
+    FILE* out = open_memstream(&png, &pngSize);
+    const bool converted =
+        survives([&] { gridpack::convertpnmTo(in, side[0], side[1], side[2], out); });
+    std::fclose(out);
+    int cols, rows, format;
+    pixval maxval;
+    if (converted) {
+        if (!header(data + pos, size - pos, &cols, &rows, &maxval, &format)) std::abort();
+        try {
+            const DecodedPng decoded = decodePng(std::string(png, pngSize));
+            if (decoded.width != unsigned(cols) || decoded.height != unsigned(rows)) std::abort();
+        } catch (const std::exception&) {
+            std::abort();
+        }
+    } else {
+        gridpack::resetConversion();
+    }
+    std::free(png);
+    if (!inputClosed) std::fclose(in);
+    for (FILE* f : side)
+        if (f) std::fclose(f);
+    gridpack::freeChv();
+#endif
+    return 0;
+}

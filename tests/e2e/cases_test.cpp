@@ -1,0 +1,258 @@
+// Runs the case tables of tests/cases/, one test per row:
+//   name | arguments | standard input | exit status | standard error | the PNG on standard output
+// Inputs, also of side files (written {input} in the arguments, passed as a file name): "-" none;
+// "P6 2 1 255 : 1 2 3 4 5 6" an anymap (no maxval for P1/P4; v*n repeats v, a..b counts up;
+// P4-P6 are written raw); colours(N[,W]) N distinct colours (i & 255, i >> 8, 7) and levels(N[,W])
+// the gray levels 0..N-1, both at maxval 255, W wide; bytes:... as written, with \n \r \t \s
+// \xHH escapes. Standard error: "-" none, "*" unchecked, "~line" contains it; else lines joined by
+// \n, each "gridpack: " + line, except {usage}, {version} and lines after "=". The PNG: "-" none,
+// "*" unchecked, else the form (gray1, palette4, rgb16, graya8, ...) and KEY=VALUE as rendered
+// below and by tests/support/pngdecode.h. An ancillary chunk present but not named fails the
+// case, unless "..." says the others go unchecked.
+//   px=      pixels ("/" between rows, "," between pixels, "." between samples), a palette
+//            resolved to r.g.b and opacity with tRNS; px=same: the input's pixels at the PNG's
+//            depth, (v * pngMaxval + maxval / 2) / maxval
+//   idx=     palette indexes;  PLTE= entries r.g.b joined by "/", or their count
+//   filters= the row filter types used;  order= the chunk types, IDAT once
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <set>
+#include <sstream>
+#include <zlib.h>
+
+#include "harness.h"
+#include "pngdecode.h"
+
+namespace {
+
+struct Row {
+    std::string where, name, args, input, status, err, png;
+};
+void PrintTo(const Row& row, std::ostream* out) { *out << row.where; }
+
+std::vector<std::string> split(const std::string& s, const std::string& sep) {
+    std::vector<std::string> parts;
+    size_t at = 0;
+    for (size_t next; (next = s.find(sep, at)) != std::string::npos; at = next + sep.size())
+        parts.push_back(s.substr(at, next - at));
+    parts.push_back(s.substr(at));
+    return parts;
+}
+
+std::string join(const std::string& a, const std::string& sep, const std::string& b) {
+    return a.empty() ? b : a + sep + b;
+}
+
+std::vector<Row> loadRows() {
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(CASES_DIR))
+        files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    std::vector<Row> rows;
+    for (const std::string& file : files) {
+        std::ifstream in(file);
+        const std::string table = std::filesystem::path(file).stem().string();
+        int n = 0;
+        for (std::string line; std::getline(in, line);) {
+            if (++n, line.find_first_not_of(' ') == std::string::npos || line[0] == '#') continue;
+            std::vector<std::string> c = split(line, " | ");
+            for (std::string& s : c)
+                s = s.substr(s.find_first_not_of(' '), s.find_last_not_of(' ') + 1);
+            const std::string where = table + ".txt:" + std::to_string(n);
+            if (c.size() != 6) c = {"bad_row", "", "", "-1", where + ": not six columns", ""};
+            std::string name = table + "_" + c[0];
+            for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+            rows.push_back({where, name, c[1], c[2], c[3], c[4], c[5]});
+        }
+    }
+    return rows;
+}
+
+std::string unescape(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i] == '\\' && i + 1 < s.size() ? s[++i] : '\0';
+        if (c == 'x')
+            out += char(std::stoi(s.substr(i + 1, 2), nullptr, 16)), i += 2;
+        else
+            out += c == 'n'   ? '\n'
+                   : c == 'r' ? '\r'
+                   : c == 't' ? '\t'
+                   : c == 's' ? ' '
+                   : c        ? c
+                              : s[i];
+    }
+    return out;
+}
+
+struct Image {
+    std::string magic;
+    int cols = 0, rows = 0;
+    unsigned maxval = 1;
+    std::vector<unsigned> samples;
+};
+
+// The bytes of an input, and the image they hold (no samples when not an anymap).
+std::string makeInput(const std::string& spec, Image* imageP = nullptr) {
+    Image im;
+    if (spec == "-") return "";
+    if (spec.rfind("bytes:", 0) == 0) return unescape(spec.substr(6));
+    if (spec.find('(') != std::string::npos) {
+        const unsigned n = unsigned(std::stoul(spec.substr(spec.find('(') + 1)));
+        const size_t comma = spec.find(',');
+        const int w = comma == std::string::npos ? int(n) : std::stoi(spec.substr(comma + 1));
+        const bool colours = spec[0] == 'c';
+        im = {colours ? "P6" : "P5", w, int(n) / w, 255, {}};
+        for (unsigned i = 0; i < n; ++i) {
+            const unsigned px[] = {colours ? i & 255 : i, i >> 8, 7};
+            im.samples.insert(im.samples.end(), px, px + (colours ? 3 : 1));
+        }
+    } else {
+        const std::vector<std::string> halves = split(spec, " : ");
+        std::istringstream head(halves[0]), body(halves.size() > 1 ? halves[1] : "");
+        head >> im.magic >> im.cols >> im.rows >> im.maxval;
+        for (std::string v; body >> v;) {
+            const size_t star = v.find('*'), range = v.find("..");
+            const unsigned first = unsigned(std::stoul(v));
+            const unsigned last =
+                range == std::string::npos ? first : unsigned(std::stoul(v.substr(range + 2)));
+            for (unsigned k = first; k <= last; ++k)
+                im.samples.insert(im.samples.end(),
+                                  star == std::string::npos ? 1 : std::stoul(v.substr(star + 1)),
+                                  k);
+        }
+    }
+    if (imageP) *imageP = im;
+    return pnmImage(im.magic, im.cols, im.rows, im.maxval, im.samples);
+}
+
+// Arguments split on blanks; "..." is one argument; {input} becomes a file holding it.
+std::vector<std::string> makeArgs(const std::string& text, const TempDir& dir) {
+    std::vector<std::string> args;
+    for (size_t i = text.find_first_not_of(' '); i < text.size();
+         i = text.find_first_not_of(' ', i)) {
+        const char open = text[i], close = open == '{' ? '}' : open == '"' ? '"' : ' ';
+        const size_t end = std::min(text.find(close, i + 1), text.size());
+        const std::string word =
+            close == ' ' ? text.substr(i, end - i) : text.substr(i + 1, end - i - 1);
+        args.push_back(open == '{' ? dir.write(std::to_string(args.size()), makeInput(word))
+                                   : word);
+        i = end + 1;
+    }
+    return args;
+}
+
+std::string expectedErr(const std::string& column) {
+    const std::string usage =
+        "usage:  gridpack [-verbose] [-downscale] [-interlace] [-force] [-alpha file] ...\n"
+        "             ... [-transparent color] [-background color] [-gamma value] ...\n"
+        "             ... [-hist] [-chroma wx wy rx ry gx gy bx by] [-phys x y unit] ...\n"
+        "             ... [-text file] [-ztxt file] [-time [yy]yy-mm-dd hh:mm:ss] ...\n"
+        "             ... [-palette file] [-filter 0..4] [-compression 0..9] [pnmfile]\n";
+    const std::string version =
+        std::string("gridpack version 1.0.0 (6 December 2026) +pixmill.\n") +
+        "   Compiled with libpng " PNG_LIBPNG_VER_STRING ".\n" +
+        "   Compiled with zlib " ZLIB_VERSION "; using zlib " + zlibVersion() + ".\n" +
+        "   Compiled with 16-bit pixmill support (PPM_OVERALLMAXVAL = 65535).\n\n";
+    std::string out;
+    for (const std::string& line : split(column, "\\n"))
+        out += line == "{usage}"     ? usage
+               : line == "{version}" ? version
+               : line[0] == '='      ? unescape(line.substr(1)) + "\n"
+                                     : "gridpack: " + unescape(line) + "\n";
+    return out;
+}
+
+// What the decoded PNG shows, by the keys the expectations use.
+std::map<std::string, std::string> render(const DecodedPng& png, const Image& in) {
+    static const char* const types[] = {"gray", "", "rgb", "palette", "graya", "", "rgba"};
+    std::map<std::string, std::string> r = png.chunks;
+    r["form"] = types[png.colorType] + std::to_string(png.depth);
+    if (png.interlace) r["interlaced"] = "";
+    const bool palette = png.colorType == 3, color = in.magic == "P3" || in.magic == "P6";
+    const size_t shown = (png.colorType & 2) ? 3 : 1,
+                 alpha = (png.colorType & 4) || (!png.trns.empty() && palette);
+    const unsigned pngMax = palette ? 255 : (1u << png.depth) - 1;
+    for (unsigned y = 0; y < png.height; ++y)
+        for (unsigned x = 0; x < png.width; ++x) {
+            const std::string sep = x ? "," : y ? "/" : "";
+            const std::array<unsigned, 4> p = png.pixel(x, y);
+            r["px"] += sep, r["idx"] += sep + std::to_string(png.rows[y][x]), r["same"] += sep;
+            for (size_t k = 0; k < shown + alpha; ++k)
+                r["px"] += (k ? "." : "") + std::to_string(k < shown ? p[k] : p[3]);
+            for (size_t k = 0; k < shown && !in.samples.empty(); ++k) {
+                const unsigned v =
+                    in.samples.at((size_t(y) * png.width + x) * (color ? 3 : 1) + (color ? k : 0));
+                const unsigned sample = in.magic == "P1" || in.magic == "P4" ? !v : v; // 1 is black
+                r["same"] +=
+                    (k ? "." : "") + std::to_string((sample * pngMax + in.maxval / 2) / in.maxval);
+            }
+        }
+    for (const auto& e : png.palette)
+        r["PLTE"] =
+            join(r["PLTE"], "/",
+                 std::to_string(e[0]) + "." + std::to_string(e[1]) + "." + std::to_string(e[2]));
+    for (int f : std::set<int>(png.filters.begin(), png.filters.end()))
+        r["filters"] = join(r["filters"], ",", std::to_string(f));
+    for (const std::string& type : png.order) r["order"] = join(r["order"], ",", type);
+    return r;
+}
+
+void checkPng(const std::string& expectations, const std::string& bytes, const Image& input) {
+    std::map<std::string, std::string> got;
+    try {
+        got = render(decodePng(bytes), input);
+    } catch (const std::exception& e) {
+        FAIL() << e.what();
+    }
+    std::set<std::string> named{"form"};
+    for (const std::string& e : split(expectations, " ")) {
+        if (e == "...") { // the remaining chunks go unchecked
+            named.insert({"tRNS", "bKGD", "sBIT", "hIST", "gAMA", "cHRM", "pHYs", "tIME", "text"});
+            continue;
+        }
+        const size_t eq = e.find('=');
+        const std::string key =
+            eq == std::string::npos && e != "interlaced" ? "form" : e.substr(0, eq);
+        std::string want =
+            eq == std::string::npos ? key == "form" ? e : "" : unescape(e.substr(eq + 1));
+        std::string have = got.count(key) ? got[key] : "(absent)";
+        if (key == "PLTE" && want.find('.') == std::string::npos)
+            have = std::to_string(std::count(have.begin(), have.end(), '/') + 1);
+        if (key == "px" && want == "same") want = got["same"];
+        named.insert(key);
+        EXPECT_EQ(have, want) << key;
+    }
+    for (const char* key :
+         {"tRNS", "bKGD", "sBIT", "hIST", "gAMA", "cHRM", "pHYs", "tIME", "text", "interlaced"})
+        EXPECT_TRUE(named.count(key) || !got.count(key)) << "unexpected " << key << "=" << got[key];
+}
+
+class Cases : public ::testing::TestWithParam<Row> {};
+
+TEST_P(Cases, Row) {
+    const Row& row = GetParam();
+    TempDir dir;
+    RunOptions options;
+    Image image;
+    options.in = makeInput(row.input, &image);
+    const RunResult r = runGridpack(makeArgs(row.args, dir), options);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(std::to_string(r.status), row.status) << r.err;
+    // Standard error: "-" none, "*" anything, "~line" contains the line, else exactly.
+    std::string want = row.err == "-" ? "" : expectedErr(row.err.substr(row.err[0] == '~'));
+    if (row.err[0] == '~' && r.err.find(want.substr(10, want.size() - 11)) != std::string::npos)
+        want = r.err;
+    EXPECT_EQ(r.err, row.err == "*" ? r.err : want);
+    EXPECT_TRUE(row.png != "-" || r.out.empty()) << "a PNG was written";
+    if (row.png != "-" && row.png != "*") checkPng(row.png, r.out, image);
+}
+
+INSTANTIATE_TEST_SUITE_P(, Cases, ::testing::ValuesIn(loadRows()),
+                         [](const ::testing::TestParamInfo<Row>& row) { return row.param.name; });
+
+} // namespace

@@ -1,0 +1,57 @@
+// What the tests share: running the built gridpack, scratch files, and anymap images by hand.
+#ifndef TESTS_SUPPORT_HARNESS_H
+#define TESTS_SUPPORT_HARNESS_H
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+struct RunResult {
+    int status = -1; // -1 when a signal ended the process
+    int signal = 0;
+    bool timedOut = false;
+    long maxRssKb = 0;
+    std::string out, err;
+};
+
+struct RunOptions {
+    std::string in;              // standard input, through a pipe
+    std::string inFile, outFile; // or from / to these files (outFile: e.g. /dev/full)
+    bool closeStdout = false;
+    long readLimit = -1; // the reader of standard output leaves after this
+    bool ignoreSigpipe = false;
+    std::map<std::string, std::string> env; // an empty value unsets the variable
+    double timeout = 60;
+};
+
+// Runs gridpack (GRIDPACK_BINARY, else the build's) with the tests' own colour dictionary.
+RunResult runGridpack(const std::vector<std::string>& args, const RunOptions& options = {});
+RunResult runGridpack(const std::vector<std::string>& args, const std::string& in);
+
+// A folder of its own, removed with its files.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string write(const std::string& name, const std::string& bytes) const;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// An anonymous file holding bytes, at its start.
+FILE* tmpFileWith(const std::string& bytes);
+std::string readFile(const std::string& path);
+
+// An anymap: P1..P6, the header, then the samples row by row (three per pixel for P3/P6; for
+// P1/P4 one bit per pixel, 1 black). Raw samples above maxval 255 take two bytes, high first.
+std::string pnmImage(const std::string& magic, int cols, int rows, unsigned maxval,
+                     const std::vector<unsigned>& samples);
+
+std::string testDataPath(const std::string& name);
+
+#endif
