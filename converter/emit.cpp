@@ -4,6 +4,7 @@
 // libpng errors longjmp back into writePng, so neither it nor anything it calls between the
 // setjmp and libpng's calls owns an object with a destructor: buffers are plain allocations
 // recorded in static storage, freed at the end.
+#include <algorithm>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -33,19 +34,26 @@ png_byte colorType(const Conversion& c) {
     return alpha ? png_byte(base | PNG_COLOR_MASK_ALPHA) : base;
 }
 
+// hIST entries are 16 bits. Counts beyond that are scaled so the largest reads 65535 (rounded,
+// halves up), and a colour that occurs never reads 0; an appended background keeps its 0.
 void setHistogram(Conversion& c, FILE* ifP) {
     // The census taken for the palette decision; this call does not read the image again.
     getChv(ifP, c.rasterPos, c.cols, c.rows, c.maxval, c.format, int(MAXPALETTEENTRIES), &c.chv,
            &c.colors);
     const color_hash cht = ppm_colorhisttocolorhash(c.chv, c.colors);
-    png_uint_16 histogram[MAXPALETTEENTRIES];
+    unsigned long long counts[MAXPALETTEENTRIES], largest = 0;
     for (unsigned int i = 0; i < c.paletteSize; ++i) {
         const int censusIndex = ppm_lookupcolor(cht, &c.palette[i]);
-        // hIST entries are 16 bits; a colour that occurs keeps a nonzero entry however often.
-        const int count = censusIndex < 0 ? 0 : c.chv[censusIndex].value;
-        histogram[i] = png_uint_16(count > 65535 ? 65535 : count);
+        counts[i] = censusIndex < 0 ? 0 : (unsigned long long)c.chv[censusIndex].value;
+        if (counts[i] > largest) largest = counts[i];
     }
     ppm_freecolorhash(cht);
+    png_uint_16 histogram[MAXPALETTEENTRIES];
+    for (unsigned int i = 0; i < c.paletteSize; ++i) {
+        unsigned long long h = counts[i];
+        if (largest > 65535 && h > 0) h = std::max(1ull, (2 * h * 65535 + largest) / (2 * largest));
+        histogram[i] = png_uint_16(h);
+    }
     png_set_hIST(c.png_ptr, c.info_ptr, histogram);
     if (verbose) pm_message("histogram created");
 }
@@ -60,8 +68,18 @@ void setPaletteChunks(Conversion& c, FILE* ifP) {
     if (hist) setHistogram(c, ifP);
 }
 
+bool isGray(const pixel& p) { return p.r == p.g && p.g == p.b; }
+
 void setTransparentColor(Conversion& c, png_byte type) {
-    if ((type == PNG_COLOR_TYPE_GRAY || type == PNG_COLOR_TYPE_RGB) && transparent > 0) {
+    bool set = (type == PNG_COLOR_TYPE_GRAY || type == PNG_COLOR_TYPE_RGB) && transparent > 0;
+    // A gray image has no pixel of another colour: taking its blue sample as the gray value
+    // would make pixels of some other gray transparent.
+    if (set && type == PNG_COLOR_TYPE_GRAY && !isGray(c.transColor)) {
+        pm_message("specified transparent color is not gray, and the image is written as "
+                   "grayscale; ignoring -transparent");
+        set = false;
+    }
+    if (set) {
         png_color_16 trans = xelToPngColor_16(c.transColor, c.maxval, c.pngMaxval);
         png_set_tRNS(c.png_ptr, c.info_ptr, nullptr, 1, &trans);
         if (verbose)
@@ -79,6 +97,11 @@ void setBackground(Conversion& c, png_byte type) {
         back.index = png_byte(c.backgroundIndex);
     } else {
         back = xelToPngColor_16(c.backColor, c.maxval, c.pngMaxval);
+        // On a gray image a colour stands for its luminance, not for its blue sample.
+        const pixel& b = c.backColor;
+        const unsigned int luminance = (299 * b.r + 587 * b.g + 114 * b.b + 500) / 1000;
+        if (!(type & PNG_COLOR_MASK_COLOR))
+            back.gray = png_uint_16(scaleSample(luminance, c.pngMaxval, c.maxval));
         if (verbose)
             pm_message("Writing bKGD chunk with background color  {gray, red, green, blue} = "
                        "{%d, %d, %d, %d}",

@@ -205,6 +205,10 @@ int parseOptions(int argc, char* argv[], const char** paletteFileP) {
             break;
         }
     }
+    // A count PNG cannot hold or a unit it does not define would make a file validators reject.
+    if (phys_unit != -1 && (phys_x < 0 || phys_y < 0 || (phys_unit & 0xff) > 1))
+        pm_error("-phys needs pixels per unit from 0 to 2147483647 and a unit of 0 (unknown) or 1 "
+                 "(metre)");
     return argn;
 }
 

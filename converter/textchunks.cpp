@@ -154,6 +154,42 @@ void handleArrayAllocation(png_text** entriesP, size_t* capacityP, size_t index)
     *capacityP = newCapacity;
 }
 
+// Whether n bytes are UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isUtf8(const unsigned char* s, size_t n) {
+    for (size_t i = 0; i < n;) {
+        const unsigned c = s[i];
+        const size_t len = c < 0x80                ? 1
+                           : c >= 0xc2 && c < 0xe0 ? 2
+                           : c >= 0xe0 && c < 0xf0 ? 3
+                           : c >= 0xf0 && c < 0xf5 ? 4
+                                                   : 0;
+        if (len == 0 || n - i < len) return false;
+        for (size_t k = 1; k < len; ++k)
+            if ((s[i + k] & 0xc0) != 0x80) return false;
+        // The second byte's range rules out overlong forms, surrogates and values past U+10FFFF.
+        const unsigned second = len > 1 ? s[i + 1] : 0x80;
+        if ((c == 0xe0 && second < 0xa0) || (c == 0xed && second > 0x9f) ||
+            (c == 0xf0 && second < 0x90) || (c == 0xf4 && second > 0x8f))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+// tEXt and zTXt hold Latin-1: a text that is UTF-8 beyond ASCII goes into iTXt instead, with
+// the same compression, so that readers show the characters that were written.
+void useITXtForUtf8(png_text* entryP) {
+    const unsigned char* text = reinterpret_cast<const unsigned char*>(entryP->text);
+    bool beyondAscii = false;
+    for (size_t i = 0; i < entryP->text_length && !beyondAscii; ++i) beyondAscii = text[i] >= 0x80;
+    if (!beyondAscii || !isUtf8(text, entryP->text_length)) return;
+    entryP->compression = entryP->compression == PNG_TEXT_COMPRESSION_zTXt
+                              ? PNG_ITXT_COMPRESSION_zTXt
+                              : PNG_ITXT_COMPRESSION_NONE;
+    entryP->lang = const_cast<char*>("");
+    entryP->lang_key = const_cast<char*>("");
+}
+
 } // namespace
 
 namespace {
@@ -211,6 +247,7 @@ png_text* readCommentFile(FILE* tfP, bool compressed, int* countP) {
     // comment file gets, but the count must not wrap.
     const size_t count = haveEntry ? index + 1 : 0;
     if (count > size_t(INT_MAX)) pm_error("%s", arrayAllocFailure);
+    for (size_t i = 0; i < count; ++i) useITXtForUtf8(&entries[i]);
     *countP = int(count);
     std::free(line.bytes);
     state.handedOn = true;

@@ -123,7 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
     });
 #elif defined(FUZZ_COMMENTFILE)
-    // The first byte chooses -text or -ztxt; every entry must be a well-formed text record.
+    // The first byte chooses -text or -ztxt; every entry must be a well-formed text record,
+    // compressed only under -ztxt.
     if (size == 0) return 0;
     const bool ztxt = data[0] & 1;
     FILE* f = openMemory(data + 1, size - 1);
@@ -134,7 +135,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const png_text& e = entries[i];
             if (!e.key || !e.text || e.text[e.text_length] || std::strchr(e.key, '\n') ||
                 (e.compression != PNG_TEXT_COMPRESSION_NONE &&
-                 !(ztxt && e.compression == PNG_TEXT_COMPRESSION_zTXt)))
+                 e.compression != PNG_ITXT_COMPRESSION_NONE &&
+                 !(ztxt && (e.compression == PNG_TEXT_COMPRESSION_zTXt ||
+                            e.compression == PNG_ITXT_COMPRESSION_zTXt))))
                 std::abort();
         }
         gridpack::freeCommentEntries(entries, count);

@@ -59,8 +59,11 @@ Case generate(std::mt19937& rng) {
         if (mode == 3 || (c.magic != "P3" && c.magic != "P6")) p[1] = p[2] = p[0];
         c.pixels.push_back(p);
     }
-    char hex[8];
+    // Colours for -background and (gray, so that every image can have it) -transparent.
+    char hex[8], grayHex[8];
+    const unsigned level = pick(256);
     std::snprintf(hex, sizeof hex, "#%02x%02x%02x", pick(256), pick(256), pick(256));
+    std::snprintf(grayHex, sizeof grayHex, "#%02x%02x%02x", level, level, level);
     for (const char* flag : {"-interlace", "-force", "-hist"})
         if (pick(4) == 0) c.args.push_back(flag);
     if (pick(3) == 0) c.args.insert(c.args.end(), {"-filter", std::to_string(pick(5))});
@@ -75,7 +78,7 @@ Case generate(std::mt19937& rng) {
             c.alphas.push_back(binary ? (pick(3) ? c.alphaMaxval : 0) : pick(c.alphaMaxval + 1));
         c.args.insert(c.args.end(), {"-alpha", "mask"});
     } else if (pick(4) == 0) {
-        c.args.insert(c.args.end(), {"-transparent", hex});
+        c.args.insert(c.args.end(), {"-transparent", grayHex});
     }
     // A palette file of the image's colours, shuffled, where a palette will be made.
     const std::set<Px> distinct(c.pixels.begin(), c.pixels.end());
