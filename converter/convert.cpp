@@ -17,6 +17,7 @@ namespace {
 Conversion conversion;
 
 [[noreturn]] void gridpack_error_handler(png_structp png_ptr, png_const_charp message) {
+    progressEnd();
     std::fprintf(stderr, "gridpack:  fatal libpng error: %s\n", message);
     std::fflush(stderr);
     gridpack_jmpbuf* jmpbufP = static_cast<gridpack_jmpbuf*>(png_get_error_ptr(png_ptr));
@@ -212,8 +213,22 @@ void reportForm(const Conversion& c) {
                alphaKind, interlace ? " (interlaced)" : "");
 }
 
+// The most passes over the raster that the analyses and the writing can take (most may end
+// early), for the progress line.
+int expectedPasses(const Conversion& c) {
+    const int type = PNM_FORMAT_TYPE(c.format);
+    const pixval m = c.maxval;
+    int passes = (interlace ? 7 : 1) + (alpha ? 2 : 0);
+    if (type == PLAIN_PPM && !force) passes += 1 + (m == 65535); // gray test, significant bits
+    if (type == PLAIN_PGM && !force && !alpha)
+        passes += m == 65535 ? 4 : m == 255 ? 3 : m == 15 ? 2 : m == 3 ? 1 : 0;
+    if (type != PLAIN_PBM && !force && m <= 255) passes += alpha ? 2 : 1; // census, alpha pairs
+    return passes;
+}
+
 void analyse(Conversion& c, FILE* ifP, FILE* afP, FILE* pfP) {
     readHeader(c, ifP);
+    progressBegin(ifP, c.rasterPos, expectedPasses(c));
 
     if (transparent > 0) {
         c.transExact = transstring[0] == '=';
@@ -246,6 +261,7 @@ void analyse(Conversion& c, FILE* ifP, FILE* afP, FILE* pfP) {
 
 void resetConversion() {
     Conversion& c = conversion;
+    progressEnd();
     if (c.png_ptr) png_destroy_write_struct(&c.png_ptr, &c.info_ptr);
     pm_freerow(c.xelrow);
     if (c.colorHash) ppm_freecolorhash(c.colorHash);

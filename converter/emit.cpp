@@ -355,6 +355,7 @@ void writeRows(Conversion& c, FILE* ifP) {
     allocateRowBuffers(c, ifP);
     const bool bitmapRows = c.pnm_type == PLAIN_PBM && !alpha && c.bitDepth == 1;
     const int passes = png_set_interlace_handling(c.png_ptr);
+    progressPlan(passes);
     for (int pass = 0; pass < passes; ++pass) {
         pm_seek2(ifP, &c.rasterPos, sizeof c.rasterPos);
         for (int y = 0; y < c.rows; ++y) {

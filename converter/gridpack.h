@@ -155,6 +155,16 @@ inline unsigned int scaleSample(unsigned int c, unsigned int n, unsigned int m) 
     return (c * n + m / 2) / m;
 }
 
+// ---- The progress line on a terminal (progress.cpp) -------------------------------------------
+
+// Starts listening to the reading of ifP when standard error is a terminal and messages are on;
+// expectedPasses is the most passes over the raster the conversion may take.
+void progressBegin(FILE* ifP, pm_filepos rasterPos, int expectedPasses);
+// The passes still to come, once they are known.
+void progressPlan(int passes);
+// Erases the line and stops listening.
+void progressEnd();
+
 // ---- Comment file to text chunks (textchunks.cpp) ----------------------------------------------
 
 // Reads the whole comment file into a malloc'd array of entries (keywords and texts malloc'd

@@ -33,6 +33,10 @@ int main(int argc, char* argv[]) {
 
     const char* paletteFile;
     int argn = parseOptions(argc, argv, &paletteFile);
+    // PNG bytes would only garble the terminal; the input is not read at all.
+    if (isatty(STDOUT_FILENO))
+        pm_error("standard output is a terminal; redirect it to a file or a pipe "
+                 "(gridpack in.ppm > out.png)");
 
     // The input is opened before surplus arguments are judged, so an open error of the first
     // name is what the user sees.

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "pmintern.h"
 
@@ -33,15 +35,22 @@ static bool isRegularFile(FILE* f) {
     return fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// The copy of a pipe goes to a file in $TMPDIR (else /tmp) that is unlinked at once, so that
+// nothing is left behind however the process ends.
 FILE* pm_openr_seekable(const char* name) {
     FILE* in = pm_openr(name);
     if (isRegularFile(in)) return in;
 
-    FILE* copy = std::tmpfile();
+    const char* tmpdir = std::getenv("TMPDIR");
+    const std::string dir = tmpdir && *tmpdir ? tmpdir : "/tmp";
+    std::string path = dir + "/pixmill-XXXXXX";
+    const int fd = mkstemp(&path[0]);
+    if (fd < 0)
+        pm_error("cannot create temporary file in '%s': %s", dir.c_str(), std::strerror(errno));
+    unlink(path.c_str());
+    FILE* copy = fdopen(fd, "w+b");
     if (copy == nullptr)
-        pm_error("Unable to create a temporary file to hold the input, which must be read more "
-                 "than once.  Errno = %s (%d)",
-                 std::strerror(errno), errno);
+        pm_error("cannot create temporary file in '%s': %s", dir.c_str(), std::strerror(errno));
 
     // The block size is not observable; a large one keeps the copy of a pipe cheap.
     static char buffer[65536];
@@ -53,8 +62,7 @@ FILE* pm_openr_seekable(const char* name) {
         pm_error("Error reading input file into temporary file.  Errno = %s (%d)",
                  std::strerror(errno), errno);
     if (std::fflush(copy) != 0 || std::ferror(copy))
-        pm_error("Error writing input into temporary file.  Errno = %s (%d)", std::strerror(errno),
-                 errno);
+        pm_error("cannot write temporary file in '%s': %s", dir.c_str(), std::strerror(errno));
     pm_close(in);
     if (std::fseek(copy, 0, SEEK_SET) != 0)
         pm_error("fseek() failed to rewind temporary file.  Errno = %s (%d)", std::strerror(errno),
@@ -129,6 +137,7 @@ void pm_seek2(FILE* f, const void* fileposP, unsigned int fileposSize) {
     if (fseeko(f, off_t(pos), SEEK_SET) != 0)
         pm_error("fseeko() failed to restore a file position.  Errno = %s (%d)",
                  std::strerror(errno), errno);
+    if (pm_progress) pm_progress(f, true);
 }
 
 long pm_tell(FILE* f) {

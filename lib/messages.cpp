@@ -9,11 +9,18 @@
 
 const char* pm_progname = nullptr;
 int pm_showmessages = 0;
+void (*pm_beforemessage)() = nullptr;
+void (*pm_progress)(FILE* f, bool newPass) = nullptr;
+
+static void beforeMessage() {
+    if (pm_beforemessage) pm_beforemessage();
+}
 
 static const char* progname() { return pm_progname ? pm_progname : "pixmill"; }
 
 void pm_message(const char* format, ...) {
     if (!pm_showmessages) return;
+    beforeMessage();
     std::fprintf(stderr, "%s: ", progname());
     va_list args;
     va_start(args, format);
@@ -23,6 +30,7 @@ void pm_message(const char* format, ...) {
 }
 
 void pm_error(const char* format, ...) {
+    beforeMessage();
     std::fprintf(stderr, "%s: ", progname());
     va_list args;
     va_start(args, format);
@@ -50,6 +58,7 @@ void pm_perror(const char* reason) {
 }
 
 void pm_usage(const char* usage) {
+    beforeMessage();
     std::fprintf(stderr, "usage:  %s %s\n", progname(), usage);
     pm_fatalexit(usage, 1);
 }

@@ -62,6 +62,7 @@ void pbm_readpbmrow(FILE* f, bit* bitrow, int cols, int format) {
     default:
         pm_error("can't happen");
     }
+    pm_rowread(f);
 }
 
 void pbm_readpbmrow_packed(FILE* f, unsigned char* packedBits, int cols, int format) {

@@ -37,6 +37,7 @@ void pgm_readpgmrow(FILE* f, gray* grayrow, int cols, gray maxval, int format) {
             grayrow[col] = pm_scanuint(f);
             pm_checksample(grayrow[col], maxval);
         }
+        pm_rowread(f);
         break;
     case RAW_PGM: {
         const unsigned char* raw = pm_readrawsamples(f, pm_colcount(cols), maxval);
@@ -46,6 +47,7 @@ void pgm_readpgmrow(FILE* f, gray* grayrow, int cols, gray maxval, int format) {
             for (int col = 0; col < cols; ++col)
                 grayrow[col] = gray(raw[2 * col]) << 8 | raw[2 * col + 1];
         }
+        pm_rowread(f);
         break;
     }
     case PLAIN_PBM:

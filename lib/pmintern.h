@@ -61,6 +61,11 @@ inline unsigned int pm_scanuint(FILE* f) {
     return v;
 }
 
+// The progress hook after a row: one test when nobody listens.
+inline void pm_rowread(FILE* f) {
+    if (pm_progress) pm_progress(f, false);
+}
+
 // ---- Samples above maxval ----
 // A sample above the image's maxval would come out as corrupted data later, so the row readers
 // refuse it.

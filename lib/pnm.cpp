@@ -49,6 +49,7 @@ void pnm_readpnmrow(FILE* f, xel* xelrow, int cols, pixval maxval, int format) {
         break;
     case PLAIN_PGM:
         readGrayXels(f, xelrow, cols, maxval, format);
+        pm_rowread(f); // the other families' readers tell it themselves
         break;
     case PLAIN_PBM: {
         // Through a bit row: unpacking a byte straight into eight 12-byte xels measured half as

@@ -48,6 +48,7 @@ void ppm_readppmrow(FILE* f, pixel* pixelrow, int cols, pixval maxval, int forma
             p.b = pm_scanuint(f);
             pm_checksample(p.b, maxval);
         }
+        pm_rowread(f);
         break;
     case RAW_PPM: {
         size_t samples;
@@ -65,6 +66,7 @@ void ppm_readppmrow(FILE* f, pixel* pixelrow, int cols, pixval maxval, int forma
                                       pixval(p[4]) << 8 | p[5]};
             }
         }
+        pm_rowread(f);
         break;
     }
     case PLAIN_PGM:

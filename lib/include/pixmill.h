@@ -74,6 +74,14 @@ void pm_message(const char* format, ...) PM_PRINTF(1, 2);
 [[noreturn]] void pm_usage(const char* usage);
 // Stores the current switch through oldStateP (if not null), then sets it to 0 or 1.
 void pm_setMessage(int newState, int* oldStateP);
+// Called, when set, before any message is written (so that a progress line can be erased).
+extern void (*pm_beforemessage)();
+
+// ---- Progress of reading ---------------------------------------------------------------------
+
+// Set by a program that shows how far reading has come: called after every row the row readers
+// read (newPass false) and after every pm_seek2 (newPass true), with the stream. Null by default.
+extern void (*pm_progress)(FILE* f, bool newPass);
 
 // ---- Program start-up and common options -----------------------------------------------------
 

@@ -1,6 +1,7 @@
 // What the case tables cannot say: where the bytes come from and go to. A pipe, a file and a
-// redirected file give the same PNG; output that cannot be delivered never ends in status 0;
-// side files of absurd size cost memory in proportion, nothing more.
+// redirected file give the same PNG; the copy of a pipe goes to $TMPDIR; output that cannot be
+// delivered never ends in status 0; side files of absurd size cost memory in proportion; a
+// terminal gets no PNG, and a progress line that leaves only the messages behind.
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -8,13 +9,33 @@
 #include "pngdecode.h"
 
 namespace {
-// 400 x 300 pixels of many colours: more than a pipe's buffer, about 200 KB of PNG.
-std::string largeImage() {
-    std::vector<unsigned> samples;
+// Pixels of many colours; 400 x 300 is more than a pipe's buffer, about 200 KB of PNG.
+std::string largeImage(int cols = 400, int rows = 300) {
+    std::string image = "P6\n" + std::to_string(cols) + " " + std::to_string(rows) + "\n255\n";
     unsigned state = 12345;
-    for (int i = 0; i < 400 * 300 * 3; ++i)
-        samples.push_back((state = state * 1103515245u + 12345u) >> 24);
-    return pnmImage("P6", 400, 300, 255, samples);
+    for (long i = 0; i < 3L * cols * rows; ++i)
+        image += char((state = state * 1103515245u + 12345u) >> 24);
+    return image;
+}
+
+// What a terminal shows after the bytes: a carriage return goes back to the line's start, ESC [K
+// clears to its end.
+std::string screen(const std::string& bytes) {
+    std::string shown, line;
+    size_t col = 0;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes.compare(i, 3, "\033[K") == 0)
+            line.resize(col), i += 2;
+        else if (bytes[i] == '\r')
+            col = 0;
+        else if (bytes[i] == '\n')
+            shown += line + "\n", line.clear(), col = 0;
+        else if (col < line.size())
+            line[col++] = bytes[i];
+        else
+            line += bytes[i], ++col;
+    }
+    return shown + line;
 }
 } // namespace
 
@@ -80,4 +101,53 @@ TEST(Streams, HugeSideFilesCostMemoryInProportion) {
     EXPECT_NE(r.err.find("gridpack: can't parse color names dictionary Line 2:  'xxx"),
               std::string::npos);
     EXPECT_EQ(decodePng(readFile(o.outFile)).chunks.at("tRNS"), "0");
+}
+
+TEST(Streams, TheCopyOfAPipeGoesToTmpdirAndLeavesNothingBehind) {
+    TempDir dir;
+    RunOptions o;
+    o.in = pnmImage("P5", 40, 40, 255, std::vector<unsigned>(1600, 7));
+    o.env["TMPDIR"] = "/nonexistent";
+    RunResult r = runGridpack({"-quiet"}, o);
+    EXPECT_EQ(
+        r.err,
+        "gridpack: cannot create temporary file in '/nonexistent': No such file or directory\n");
+    o.env["TMPDIR"] = dir.path();
+    o.fileSizeLimit = 1000;
+    r = runGridpack({"-quiet"}, o);
+    EXPECT_EQ(r.err,
+              "gridpack: cannot write temporary file in '" + dir.path() + "': File too large\n");
+    o.fileSizeLimit = -1;
+    r = runGridpack({"-quiet"}, o);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(std::system(("rmdir " + dir.path() + " && mkdir " + dir.path()).c_str()), 0);
+}
+
+TEST(Terminal, NoPngOnATerminalAndTheInputIsNotRead) {
+    RunOptions o;
+    o.in = "P2 1 1 255 0\n";
+    o.env["TMPDIR"] = "/nonexistent"; // reading the pipe would fail with its own message
+    o.stdoutTerminal = true;
+    const RunResult r = runGridpack({}, o);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "gridpack: standard output is a terminal; redirect it to a file or a pipe "
+                     "(gridpack in.ppm > out.png)\n");
+    EXPECT_EQ(r.out, "");
+    // Usage errors and -version come first, as before.
+    EXPECT_EQ(runGridpack({"-fi", "9"}, o).err.rfind("gridpack: filter must be 0", 0), 0u);
+    EXPECT_EQ(runGridpack({"-version"}, o).status, 0);
+}
+
+TEST(Terminal, ProgressOnALongConversionLeavesOnlyTheMessages) {
+    TempDir dir;
+    const std::string file = dir.write("big.ppm", largeImage(4500, 4000)); // about 1.5 s
+    RunOptions tty;
+    tty.stderrTerminal = true;
+    const RunResult shown = runGridpack({"-verbose", file}, tty),
+                    plain = runGridpack({"-verbose", file}, "");
+    EXPECT_NE(shown.err.find("\rgridpack: pass 3 of 3: "), std::string::npos) << shown.err;
+    EXPECT_EQ(screen(shown.err), plain.err);
+    EXPECT_EQ(plain.err.find('\r'), std::string::npos);
+    EXPECT_EQ(shown.out, plain.out);
+    EXPECT_EQ(runGridpack({"-quiet", file}, tty).err, "");
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -24,6 +25,11 @@ void redirect(int target, int fd, const std::string& path, int flags) {
     if (o.closeStdout) close(1);
     if (!o.closeStdout) redirect(1, out, o.outFile, O_WRONLY | O_CREAT | O_TRUNC);
     redirect(2, err, "", 0);
+    if (o.fileSizeLimit >= 0) { // a write beyond it then fails instead of raising SIGXFSZ
+        const rlimit limit{rlim_t(o.fileSizeLimit), rlim_t(o.fileSizeLimit)};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        signal(SIGXFSZ, SIG_IGN);
+    }
     for (int fd = 3; fd < 1024; ++fd) close(fd);
     signal(SIGPIPE, o.ignoreSigpipe ? SIG_IGN : SIG_DFL); // an ignored signal stays so over exec
     for (const auto& [name, value] : o.env)
@@ -43,6 +49,17 @@ RunResult runGridpack(const std::vector<std::string>& args, const RunOptions& op
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
         throw std::runtime_error("pipe");
+    // A terminal takes the place of a pipe's write end; its bytes pass unchanged (raw mode).
+    int terminal = -1;
+    if (o.stdoutTerminal || o.stderrTerminal) {
+        int& pipeEnd = o.stdoutTerminal ? out[1] : err[1];
+        termios raw{};
+        cfmakeraw(&raw);
+        close(pipeEnd);
+        if (openpty(&terminal, &pipeEnd, nullptr, &raw, nullptr)) throw std::runtime_error("pty");
+        close((o.stdoutTerminal ? out : err)[0]);
+        (o.stdoutTerminal ? out : err)[0] = terminal;
+    }
     signal(SIGPIPE, SIG_IGN); // the child may leave its input unread
     const pid_t pid = fork();
     if (pid == 0) execChild(args, o, in[0], out[1], err[1]);

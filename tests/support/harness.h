@@ -21,7 +21,9 @@ struct RunOptions {
     bool closeStdout = false;
     long readLimit = -1; // the reader of standard output leaves after this
     bool ignoreSigpipe = false;
-    std::map<std::string, std::string> env; // an empty value unsets the variable
+    bool stdoutTerminal = false, stderrTerminal = false; // a pseudo-terminal, read as out or err
+    long fileSizeLimit = -1;                             // bytes any file may grow to
+    std::map<std::string, std::string> env;              // an empty value unsets the variable
     double timeout = 60;
 };
 
