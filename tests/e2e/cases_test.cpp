@@ -2,18 +2,18 @@
 //   name | arguments | standard input | exit status | standard error | the PNG on standard output
 // Inputs, also of side files (written {input} in the arguments, passed as a file name): "-" none;
 // "P6 2 1 255 : 1 2 3 4 5 6" an anymap (no maxval for P1/P4; v*n repeats v, a..b counts up;
-// P4-P6 are written raw); colours(N[,W]) N distinct colours (i & 255, i >> 8, 7) and levels(N[,W])
-// the gray levels 0..N-1, both at maxval 255, W wide; bytes:... as written, with \n \r \t \s
-// \xHH escapes. Standard error: "-" none, "*" unchecked, "~line" contains it; else lines joined by
-// \n, each "gridpack: " + line, except {usage}, {version} and lines after "=". The PNG: "-" none,
-// "*" unchecked, else the form (gray1, palette4, rgb16, graya8, ...) and KEY=VALUE as rendered
-// below and by tests/support/pngdecode.h. An ancillary chunk present but not named fails the
-// case, unless "..." says the others go unchecked.
+// P4-P6 are written raw); colours(N[,W]) N distinct colours (i & 255, i >> 8, 7) at maxval 255,
+// W wide; bytes:... as written, with \n \r \t \s \xHH escapes. Standard error: "-" none, "*"
+// unchecked, "~line" contains it; else lines joined by \n, each "gridpack: " + line, except
+// {usage}, {version} and lines after "=". The PNG: "-" none, "*" unchecked, else the form
+// (gray1, palette4, rgb16, graya8, ...) and KEY=VALUE as rendered below and by
+// tests/support/pngdecode.h. An ancillary chunk present but not named fails the case, unless
+// "..." says the others go unchecked.
 //   px=      pixels ("/" between rows, "," between pixels, "." between samples), a palette
 //            resolved to r.g.b and opacity with tRNS; px=same: the input's pixels at the PNG's
 //            depth, (v * pngMaxval + maxval / 2) / maxval
 //   idx=     palette indexes;  PLTE= entries r.g.b joined by "/", or their count
-//   filters= the row filter types used;  order= the chunk types, IDAT once
+//   filters= the row filter types used
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -75,15 +75,9 @@ std::string unescape(const std::string& s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
         const char c = s[i] == '\\' && i + 1 < s.size() ? s[++i] : '\0';
-        if (c == 'x')
-            out += char(std::stoi(s.substr(i + 1, 2), nullptr, 16)), i += 2;
-        else
-            out += c == 'n'   ? '\n'
-                   : c == 'r' ? '\r'
-                   : c == 't' ? '\t'
-                   : c == 's' ? ' '
-                   : c        ? c
-                              : s[i];
+        const size_t named = std::string("nrts").find(c);
+        if (c == 'x') out += char(std::stoi(s.substr(i + 1, 2), nullptr, 16)), i += 2;
+        if (c != 'x') out += !c ? s[i] : named != std::string::npos ? "\n\r\t "[named] : c;
     }
     return out;
 }
@@ -104,12 +98,8 @@ std::string makeInput(const std::string& spec, Image* imageP = nullptr) {
         const unsigned n = unsigned(std::stoul(spec.substr(spec.find('(') + 1)));
         const size_t comma = spec.find(',');
         const int w = comma == std::string::npos ? int(n) : std::stoi(spec.substr(comma + 1));
-        const bool colours = spec[0] == 'c';
-        im = {colours ? "P6" : "P5", w, int(n) / w, 255, {}};
-        for (unsigned i = 0; i < n; ++i) {
-            const unsigned px[] = {colours ? i & 255 : i, i >> 8, 7};
-            im.samples.insert(im.samples.end(), px, px + (colours ? 3 : 1));
-        }
+        im = {"P6", w, int(n) / w, 255, {}};
+        for (unsigned i = 0; i < n; ++i) im.samples.insert(im.samples.end(), {i & 255, i >> 8, 7});
     } else {
         const std::vector<std::string> halves = split(spec, " : ");
         std::istringstream head(halves[0]), body(halves.size() > 1 ? halves[1] : "");
@@ -158,11 +148,11 @@ std::string expectedErr(const std::string& column) {
         "   Compiled with zlib " ZLIB_VERSION "; using zlib " + zlibVersion() + ".\n" +
         "   Compiled with 16-bit pixmill support (PPM_OVERALLMAXVAL = 65535).\n\n";
     std::string out;
-    for (const std::string& line : split(column, "\\n"))
-        out += line == "{usage}"     ? usage
-               : line == "{version}" ? version
-               : line[0] == '='      ? unescape(line.substr(1)) + "\n"
-                                     : "gridpack: " + unescape(line) + "\n";
+    for (const std::string& line : split(column, "\\n")) {
+        const bool own = line[0] == '=' || line[0] == '{';
+        out += line == "{usage}" ? usage : line == "{version}" ? version : "";
+        out += line[0] == '{' ? "" : (own ? "" : "gridpack: ") + unescape(line.substr(own)) + "\n";
+    }
     return out;
 }
 
@@ -197,7 +187,6 @@ std::map<std::string, std::string> render(const DecodedPng& png, const Image& in
                  std::to_string(e[0]) + "." + std::to_string(e[1]) + "." + std::to_string(e[2]));
     for (int f : std::set<int>(png.filters.begin(), png.filters.end()))
         r["filters"] = join(r["filters"], ",", std::to_string(f));
-    for (const std::string& type : png.order) r["order"] = join(r["order"], ",", type);
     return r;
 }
 

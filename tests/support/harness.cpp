@@ -95,11 +95,9 @@ RunResult runGridpack(const std::vector<std::string>& args, const RunOptions& op
     for (int i = 0; i < 2; ++i)
         if (fds[i] >= 0) closeFd(i);
     int status = 0;
-    rusage usage{};
-    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     writer.join();
-    r.maxRssKb = usage.ru_maxrss;
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return r;
@@ -114,13 +112,13 @@ RunResult runGridpack(const std::vector<std::string>& args, const std::string& i
 TempDir::TempDir() {
     char pattern[] = "/tmp/gridpack-test-XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp");
-    path_ = pattern;
+    path = pattern;
 }
 
-TempDir::~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+TempDir::~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
 
 std::string TempDir::write(const std::string& name, const std::string& bytes) const {
-    const std::string file = path_ + "/" + name;
+    const std::string file = path + "/" + name;
     FILE* f = std::fopen(file.c_str(), "wb");
     if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f))
         throw std::runtime_error("cannot write " + file);
@@ -133,16 +131,6 @@ FILE* tmpFileWith(const std::string& bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::rewind(f);
     return f;
-}
-
-std::string readFile(const std::string& path) {
-    std::string bytes;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buf[65536];
-        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
-        std::fclose(f);
-    }
-    return bytes;
 }
 
 std::string pnmImage(const std::string& magic, int cols, int rows, unsigned maxval,

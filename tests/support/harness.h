@@ -11,7 +11,6 @@ struct RunResult {
     int status = -1; // -1 when a signal ended the process
     int signal = 0;
     bool timedOut = false;
-    long maxRssKb = 0;
     std::string out, err;
 };
 
@@ -32,22 +31,16 @@ RunResult runGridpack(const std::vector<std::string>& args, const RunOptions& op
 RunResult runGridpack(const std::vector<std::string>& args, const std::string& in);
 
 // A folder of its own, removed with its files.
-class TempDir {
-public:
+struct TempDir {
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
     std::string write(const std::string& name, const std::string& bytes) const;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
+    std::string path;
 };
 
 // An anonymous file holding bytes, at its start.
 FILE* tmpFileWith(const std::string& bytes);
-std::string readFile(const std::string& path);
 
 // An anymap: P1..P6, the header, then the samples row by row (three per pixel for P3/P6; for
 // P1/P4 one bit per pixel, 1 black). Raw samples above maxval 255 take two bytes, high first.

@@ -152,7 +152,6 @@ DecodedPng decodePng(const std::string& bytes) {
     for (size_t at = 8; at + 12 <= bytes.size(); at += 12 + size_t(be32(bytes, at))) {
         const std::string type = bytes.substr(at + 4, 4);
         if (type == "IDAT") idat += bytes.substr(at + 8, be32(bytes, at));
-        if (type != "IDAT" || d.order.back() != "IDAT") d.order.push_back(type);
     }
     if (!d.interlace) {
         const size_t rowBytes = (perRow * unsigned(d.depth) + 7) / 8 + 1;

@@ -18,7 +18,6 @@ struct DecodedPng {
     // every text chunk in order, type:keyword=text joined by "|".
     std::map<std::string, std::string> chunks;
     std::vector<unsigned> trns, hist; // the same tRNS and hIST as numbers
-    std::vector<std::string> order;   // chunk types as they stand, runs of IDAT as one
     std::vector<int> filters;         // each row's filter type (not interlaced)
 
     // Red, green, blue (a palette resolved, gray repeated) and opacity, at the stored depth
