@@ -58,8 +58,8 @@ template <typename F> bool survives(F f) {
     }
 }
 
-// The header's size, or false without one. A row longer than the input allows fails at its first
-// read, after allocating what a fuzzer would count against the input: such headers stop here.
+// The header's size; false without one, or for rows longer than the input (whose allocation a
+// fuzzer would count against it before the read fails).
 [[maybe_unused]] bool header(const uint8_t* data, size_t size, int* colsP, int* rowsP,
                              pixval* maxvalP, int* formatP) {
     FILE* f = openMemory(data, size);
