@@ -13,7 +13,9 @@
 # Without a corpus folder, one is made with bench/corpus.sh in a temporary folder and removed at
 # the end. build-dir defaults to build-release (a Release build with the floor program). RUNS
 # (default 3) sets the timed rounds; PYTHON (default /usr/bin/python3, the one python3-pil is
-# installed for) runs Pillow and the table.
+# installed for) runs Pillow and the table. CHART (default bench/compare.png; empty for none)
+# names the chart of time against output size that compare_chart.py draws with matplotlib
+# (python3-matplotlib), one point per image and tool; its data go beside it, as .tsv.
 #
 # Method: one untimed round first (it warms the page cache and makes the outputs that are
 # checked: every output must decode with Pillow, and ImageMagick's `compare -metric AE` counts
@@ -30,6 +32,7 @@ corpus=${1:-}
 build=${2:-$here/../build-release}
 runs=${RUNS:-3}
 py=${PYTHON:-/usr/bin/python3}
+chart=${CHART-$here/compare.png}
 
 for tool in "$build/gridpack" "$build/bench/floor"; do
   [ -x "$tool" ] || { echo "missing $tool: build with -DCMAKE_BUILD_TYPE=Release" >&2; exit 1; }
@@ -38,6 +41,15 @@ for tool in convert gm vips compare /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "missing $tool: see bench/README.md for the peers' install line" >&2; exit 1; }
 done
 "$py" -c 'import PIL' 2>/dev/null || { echo "missing Pillow for $py (python3-pil)" >&2; exit 1; }
+if [ -n "$chart" ] && ! "$py" -c 'import matplotlib' 2>/dev/null; then
+  echo "missing matplotlib for $py (python3-matplotlib): no chart; CHART= runs without one" >&2
+  exit 1
+fi
+# ImageMagick's own programs from its package, not whatever else may come first in PATH.
+im_convert=/usr/bin/convert
+[ -x "$im_convert" ] || im_convert=$(command -v convert)
+im_compare=/usr/bin/compare
+[ -x "$im_compare" ] || im_compare=$(command -v compare)
 gp=$(cd "$(dirname "$build/gridpack")" && pwd)/gridpack
 floor=$(cd "$build/bench" && pwd)/floor
 
@@ -70,14 +82,14 @@ command_for() {
     floor/) cmd="$(q "$floor") $floor_args $i $o" ;;
     floor/interlace) cmd="$(q "$floor") -interlace $floor_args $i $o" ;;
     floor/pipe) cmd="cat $i | $(q "$floor") $floor_args - $o" ;;
-    convert/) cmd="convert $i $o" ;;
-    convert/interlace) cmd="convert $i -interlace PNG $o" ;;
-    convert/pipe) cmd="cat $i | convert - $o" ;;
+    convert/) cmd="$im_convert $i $o" ;;
+    convert/interlace) cmd="$im_convert $i -interlace PNG $o" ;;
+    convert/pipe) cmd="cat $i | $im_convert - $o" ;;
     gm/) cmd="gm convert $i $o" ;;
     gm/interlace) cmd="gm convert -interlace Line $i $o" ;;
     gm/pipe) cmd="cat $i | gm convert - $o" ;;
     vips/) cmd="vips copy $i $o" ;;
-    vips/interlace) cmd="vips copy $i $(q "$out[interlace]")" ;;
+    vips/interlace) cmd="vips copy $i $(q "${out}[interlace]")" ;;
     vips/pipe) cmd="cat $i | vips copy stdin $o" ;;
     pillow/) cmd="$(q "$py") -c $(q "$pil_file") $i $o" ;;
     pillow/pipe) cmd="cat $i | $(q "$py") -c $(q "$pil_pipe") $o" ;;
@@ -145,7 +157,7 @@ for c in "${cases[@]}"; do
     fi
     "$py" -c 'import sys; from PIL import Image; Image.open(sys.argv[1]).load()' "$work/out/$t.png" \
       || { echo "$t output of $name does not decode" >&2; exit 1; }
-    ae=$(compare -metric AE "$in" "$work/out/$t.png" null: 2>&1 || true)
+    ae=$("$im_compare" -metric AE "$in" "$work/out/$t.png" null: 2>&1 || true)
     bytes=$(stat -c %s "$work/out/$t.png")
     ihdr=$(od -An -tu1 -j24 -N2 "$work/out/$t.png" | awk '{print $1 "/" $2}')
     printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "$t" "$bytes" "$ae" "$ihdr" "$pngtype" "$desc" >>"$work/meta"
@@ -163,7 +175,7 @@ for c in "${cases[@]}"; do
 done
 
 load_end=$(cut -d' ' -f1-3 /proc/loadavg)
-"$py" - "$work/overhead" "$work/meta" "$work/runs" "$load_start" "$load_end" <<'EOF'
+"$py" - "$work/overhead" "$work/meta" "$work/runs" "$load_start" "$load_end" "$work/chart.tsv" <<'EOF'
 import statistics, sys
 from collections import defaultdict
 
@@ -243,8 +255,20 @@ print('|---|---|---|---|---|---|---|')
 for n in order:
     print(f'| {n} | ' + ' | '.join(f'{rss[n, t] / 1024:.1f}' if rss[n, t] else '—' for t in tools) + ' |')
 
+with open(sys.argv[6], 'w') as chart:
+    for n in order:
+        for t in tools:
+            if times[n, t]:
+                chart.write(f'{n}\t{t}\t{med(n, t):.4f}\t{meta[n, t][0]}\t{int(exact(n, t))}\n')
+
 print('\nAll runs (seconds):\n')
 for n in order:
     print(f'- {n}: ' + '; '.join(f'{t} ' + ' '.join(f'{s:.3f}' for s in times[n, t])
                                 for t in tools if times[n, t]))
 EOF
+if [ -n "$chart" ]; then
+  cp "$work/chart.tsv" "${chart%.png}.tsv"
+  "$py" "$here/compare_chart.py" "$work/chart.tsv" "$chart" \
+    "median of $runs alternating runs on a $(nproc)-core machine; load average $load_start at the start, $load_end at the end"
+  echo "chart: $chart" >&2
+fi
