@@ -43,8 +43,8 @@ TEST(Sweep, EveryPrefixOfEveryEncoding) {
             const size_t per = magic[1] == '3' || magic[1] == '6' ? 3 : 1;
             if (maxval == 65535 && (magic[1] == '1' || magic[1] == '4')) continue;
             images.push_back(
-                pnmImage(magic, 4, 3, maxval,
-                         ramp(12 * per, magic[1] == '1' || magic[1] == '4' ? 1 : maxval, 4099)));
+                pnmImage(magic, 3, 2, maxval,
+                         ramp(6 * per, magic[1] == '1' || magic[1] == '4' ? 1 : maxval, 4099)));
         }
     using Args = std::vector<std::string>;
     for (const std::string& image : images)
