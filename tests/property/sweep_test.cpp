@@ -46,13 +46,13 @@ TEST(Sweep, EveryPrefixOfEveryEncoding) {
                 pnmImage(magic, 3, 2, maxval,
                          ramp(6 * per, magic[1] == '1' || magic[1] == '4' ? 1 : maxval, 4099)));
         }
-    using Args = std::vector<std::string>;
+    // The three ways through the passes take turns, prefix by prefix.
+    const std::vector<std::string> args[] = {
+        {"-quiet"}, {"-quiet", "-interlace"}, {"-quiet", "-force", "-hist"}};
     for (const std::string& image : images)
-        for (const Args& args :
-             {Args{"-quiet"}, {"-quiet", "-interlace"}, {"-quiet", "-force", "-hist"}})
-            sweep(
-                image, [&](size_t n) { return n >= image.size() - (image[1] == '1'); },
-                [&](const std::string& in) { return runGridpack(args, in); });
+        sweep(
+            image, [&](size_t n) { return n >= image.size() - (image[1] == '1'); },
+            [&](const std::string& in) { return runGridpack(args[in.size() % 3], in); });
 }
 
 TEST(Sweep, SideFilesCutShort) {
