@@ -1,5 +1,5 @@
-// Library behaviour the converter never calls: writers, whole-image readers, promotion, xels,
-// raster checks, positions, byte order, colour rows, the dictionary, start-up and the formatter.
+// Library behaviour the converter never calls: writers, promotion, xels, raster checks, positions,
+// byte order, arrays, colour rows, the dictionary at other maxvals, start-up and the formatter.
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -14,7 +14,7 @@ namespace {
 // pm_error: the message on standard error and status 1.
 #define EXPECT_FATAL(statement, regex) EXPECT_EXIT(statement, ::testing::ExitedWithCode(1), regex)
 
-// What f writes to the stream it is given.
+// What f writes (up to 4 KiB) to the stream it is given.
 template <typename F> std::string written(F f) {
     FILE* out = std::tmpfile();
     std::string s(4096, '\0');
@@ -124,7 +124,7 @@ TEST_F(Library, RasterChecksAtExactlyTheSizeAndOneByteMore) {
     EXPECT_FATAL(ppm_check(stdin, 0, RAW_PPM, -1, 1, 1, nullptr), "columns .* ppm_check.*: -1");
 }
 
-TEST_F(Library, ByteOrderPositionsPackedRowsAndSizes) {
+TEST_F(Library, ByteOrderPositionsArraysAndSizes) {
     FILE* f = tmpFileWith(written([](FILE* o) {
         pm_writebigshort(o, 0x1234), pm_writelittleshort(o, 0x1234);
         pm_writebiglong(o, 0x12345678), pm_writelittlelong(o, -2), std::fputs("ab", o);
@@ -207,7 +207,7 @@ TEST_F(Library, ColourRowsHistogramsAndTheDictionary) {
                                "gray, white, 128.82.117 0.106.0 100000.96544.117710 1402.0.0");
 }
 
-TEST_F(Library, TheFormatterAgreesWithThePlatformStartupAndMessages) {
+TEST_F(Library, FormatterAgreesWithThePlatformAndStartupHelpers) {
     unsigned seed = 1;
     const auto any = [&](const std::string& options) { // one of the options separated by '|'
         std::vector<std::string> all(1);
