@@ -19,8 +19,7 @@ const char* binary() {
 
 bool becomeNobody() { return setgroups(0, nullptr) || setgid(65534) || setuid(65534); }
 
-// Root writes anywhere, which would hide a wrong default folder: gridpack runs as nobody when
-// root can hand it over (nobody may run it and read the dictionary).
+// Root writes anywhere, which hides a wrong default folder: gridpack runs as nobody if it can.
 bool asNobody() {
     static const pid_t probe = geteuid() == 0 ? fork() : -1;
     if (probe == 0)

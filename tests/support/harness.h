@@ -8,8 +8,7 @@
 #include <vector>
 
 struct RunResult {
-    int status = -1; // -1 when a signal ended the process
-    int signal = 0;
+    int status = -1, signal = 0; // status -1 when a signal ended the process
     bool timedOut = false;
     std::string out, err;
 };
