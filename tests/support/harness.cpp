@@ -114,7 +114,8 @@ TempDir::~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
 std::string TempDir::write(const std::string& name, const std::string& bytes) const {
     const std::string file = path + "/" + name;
     FILE* f = std::fopen(file.c_str(), "wb");
-    if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f))
+    if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) ||
+        chmod(file.c_str(), 0644)) // whatever the umask, nobody may read it
         throw std::runtime_error("cannot write " + file);
     return file;
 }
