@@ -1,13 +1,7 @@
-// The soak: thousands of random small valid images under random options, converted in this
-// process, each PNG decoded by libpng and compared with the input pixel by pixel:
-//   samples   (v * pngMaxval + maxval / 2) / maxval, and scaled back they give v again
-//   palette   each entry at 8 bits by the same rule
-//   alpha     float(a) * float(pngMaxval) / float(alphaMaxval) + 0.5 in a channel, the same rule
-//             as samples for a palette's opacity, 0 or full for one clear colour
-// and the form must be the smallest the rules allow: no RGB for an all-gray image, a palette for
-// at most 256 colours (for gray, while the index needs at most half a sample's bits), 8 bits
-// for 16-bit samples that only repeat their high byte. GRIDPACK_SOAK_COUNT and
-// GRIDPACK_SOAK_SEED change the count (10,000) and the seed.
+// In process: the soak, thousands of random small valid images under random options, each PNG
+// decoded by libpng and compared pixel by pixel with the input by the documented scaling, in the
+// smallest form the rules allow (GRIDPACK_SOAK_COUNT and GRIDPACK_SOAK_SEED change the count,
+// 10,000, and the seed); then the comment file against what was written into it.
 #include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -17,6 +11,8 @@
 #include "gridpack.h"
 #include "harness.h"
 #include "pngdecode.h"
+
+using namespace std::string_literals;
 
 namespace {
 
@@ -88,6 +84,13 @@ std::string image(const std::string& magic, int cols, int rows, unsigned maxval,
     return pnmImage(magic, cols, rows, maxval, s);
 }
 
+std::string readAll(FILE* f) {
+    std::string s;
+    std::rewind(f);
+    for (int ch; (ch = std::getc(f)) != EOF;) s += char(ch);
+    return std::fclose(f), s;
+}
+
 // Through the real command-line scan, the files passed open, the PNG into memory.
 std::string convert(const Case& c) {
     static std::vector<std::string> args; // the option settings point into it
@@ -103,16 +106,11 @@ std::string convert(const Case& c) {
                      alphas.empty()
                          ? nullptr
                          : tmpFileWith(image(c.maskMagic, c.cols, c.rows, c.alphaMaxval, alphas))};
-    char* buffer = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&buffer, &size);
+    FILE* out = std::tmpfile();
     EXPECT_EQ(gridpack::convertpnmTo(files[0], files[1], nullptr, nullptr, out), 0);
-    std::fclose(out);
     for (FILE* f : files)
         if (f) std::fclose(f);
-    std::string png(buffer, size);
-    std::free(buffer);
-    return png;
+    return readAll(out);
 }
 
 void verify(const Case& c, const DecodedPng& png) {
@@ -120,15 +118,17 @@ void verify(const Case& c, const DecodedPng& png) {
     const bool palette = png.colorType == 3, rgb = png.colorType == 2 || png.colorType == 6;
     const unsigned pngMax = palette ? 255 : (1u << png.depth) - 1;
     std::map<Px, unsigned> census;
+    bool allGray = true, repeats = true; // the input's pixels: all gray, all bytes repeated
     for (int y = 0; y < c.rows; ++y)
         for (int x = 0; x < c.cols; ++x) {
             const size_t i = size_t(y * c.cols + x);
+            const Px& v = c.pixels[i];
+            allGray &= v[0] == v[1] && v[1] == v[2],
+                repeats &= v[0] % 257 + v[1] % 257 + v[2] % 257 == 0;
             const std::array<unsigned, 4> p = png.pixel(unsigned(x), unsigned(y));
             for (int k = 0; k < 3; ++k) {
-                ASSERT_EQ(p[k], ruleS(c.pixels[i][k], pngMax, c.maxval))
-                    << "pixel " << x << "," << y;
-                ASSERT_EQ(ruleS(p[k], c.maxval, pngMax), c.pixels[i][k])
-                    << "a sample lost information";
+                ASSERT_EQ(p[k], ruleS(v[k], pngMax, c.maxval)) << "pixel " << x << "," << y;
+                ASSERT_EQ(ruleS(p[k], c.maxval, pngMax), v[k]) << "a sample lost information";
             }
             ++census[{p[0], p[1], p[2]}];
             const unsigned a = c.alphas.empty() ? c.alphaMaxval : c.alphas[i];
@@ -144,11 +144,6 @@ void verify(const Case& c, const DecodedPng& png) {
     const bool opaque = png.trns.empty() && !(png.colorType & 4);
     ASSERT_TRUE(c.has("-transparent") ? !png.trns.empty() : c.alphas.empty() ? opaque : true);
     // The smallest faithful form.
-    const bool allGray = std::all_of(c.pixels.begin(), c.pixels.end(),
-                                     [](const Px& p) { return p[0] == p[1] && p[1] == p[2]; });
-    const bool repeats = std::all_of(c.pixels.begin(), c.pixels.end(), [](const Px& p) {
-        return p[0] % 257 + p[1] % 257 + p[2] % 257 == 0;
-    });
     const int bits = int(std::ceil(std::log2(c.maxval + 1.0)));
     const double indexBits = std::max(1.0, std::ceil(std::log2(double(census.size()))));
     const bool free = !c.has("-force") && c.alphas.empty();
@@ -169,8 +164,8 @@ void verify(const Case& c, const DecodedPng& png) {
 } // namespace
 
 TEST(Soak, RandomImagesAndOptionsDecodeToTheirInputInTheSmallestForm) {
-    const char* count = std::getenv("GRIDPACK_SOAK_COUNT");
-    const char* seed = std::getenv("GRIDPACK_SOAK_SEED");
+    const char *count = std::getenv("GRIDPACK_SOAK_COUNT"),
+               *seed = std::getenv("GRIDPACK_SOAK_SEED");
     std::mt19937 rng(seed ? unsigned(std::stoul(seed)) : 20261207u);
     for (long i = 0, n = count ? std::stol(count) : 10000; i < n && !HasFatalFailure(); ++i) {
         const Case c = generate(rng);
@@ -181,5 +176,62 @@ TEST(Soak, RandomImagesAndOptionsDecodeToTheirInputInTheSmallestForm) {
         DecodedPng png;
         ASSERT_NO_THROW(png = decodePng(convert(c)));
         verify(c, png);
+    }
+}
+
+namespace {
+// UTF-8 by the book: each sequence decoded to its code point, which must need all its bytes and
+// be neither a surrogate nor past U+10FFFF.
+bool utf8(const std::string& s) {
+    for (size_t i = 0, len; i < s.size(); i += len) {
+        const unsigned b = (unsigned char)s[i], least[] = {0, 0, 0x80, 0x800, 0x10000};
+        len = b < 0x80 ? 1 : b >> 5 == 6 ? 2 : b >> 4 == 14 ? 3 : b >> 3 == 30 ? 4 : 0;
+        bool ok = len > 0 && i + len <= s.size();
+        unsigned cp = len == 1 ? b : b & (0xff >> (len + 1));
+        for (size_t k = 1; ok && k < len; ++k)
+            ok = (s[i + k] & 0xc0) == 0x80, cp = cp << 6 | (s[i + k] & 0x3f);
+        if (!ok || cp < least[len] || (cp >= 0xd800 && cp < 0xe000) || cp > 0x10ffff) return false;
+    }
+    return true;
+}
+} // namespace
+
+TEST(CommentFile, EntriesComeBackAsWrittenAndUtf8TextsGoToItxt) {
+    for (bool ztxt : {false, true}) {
+        // Under -text, every byte above 127 before every byte, then ways a sequence goes on or
+        // ends; under both, keyword by keyword, whether -ztxt compresses (0) or not (-1).
+        std::vector<std::tuple<std::string, std::string, int>> want;
+        std::string file;
+        for (unsigned b0 = 0x80; b0 < 0x100 && !ztxt; ++b0)
+            for (unsigned b1 = 0; b1 < 0x100; ++b1)
+                for (const char* tail : {"", "A", "\x80", "\x80\x41", "\x80\x80"})
+                    if (b1 != '\n') {
+                        want.push_back({"u", std::string{char(b0), char(b1)} + tail, 0});
+                        file += "u " + std::get<1>(want.back()) + "\n";
+                    }
+        // Separators and indentation of blanks, tabs and NULs, empty lines, quoted keywords, a
+        // CR, a line longer than the first buffer, a last line without its line feed.
+        file += "Title\tA\0 b\n\nkey \t\0 x  y\n \t more\n\n\t\0\n\"A key\"text\nAuthor\n\"T\" "
+                "z\r\nlong "s +
+                std::string(300, 'x') + "\naT\0y"s;
+        const std::string keys[] = {"Title", "key", "A key", "Author", "T", "long", "aT"},
+                          texts[] = {"A\0 b"s, "x  y\nmore\n",        "text", "",
+                                     "z\r",    std::string(300, 'x'), "y"};
+        for (int i = 0; i < 7; ++i) want.push_back({keys[i], texts[i], i == 0 || i == 3 ? -1 : 0});
+        FILE* f = tmpFileWith(file);
+        int count = 0;
+        png_text* got = gridpack::readCommentFile(f, ztxt, &count);
+        std::fclose(f);
+        ASSERT_EQ(size_t(count), want.size());
+        for (size_t i = 0; i < want.size(); ++i) {
+            const auto& [key, text, zipped] = want[i];
+            const bool itxt = utf8(text) && std::any_of(text.begin(), text.end(),
+                                                        [](char c) { return c & 0x80; });
+            ASSERT_EQ(got[i].key, key) << i;
+            ASSERT_EQ(std::string(got[i].text, got[i].text_length), text) << i;
+            // iTXt's two kinds are tEXt's and zTXt's numbers plus 2.
+            ASSERT_EQ(got[i].compression, (ztxt ? zipped : -1) + (itxt ? 2 : 0)) << i;
+        }
+        gridpack::freeCommentEntries(got, count);
     }
 }

@@ -8,8 +8,7 @@
 #include <vector>
 
 struct RunResult {
-    int status = -1; // -1 when a signal ended the process
-    int signal = 0;
+    int status = -1, signal = 0; // status -1 when a signal ended the process
     bool timedOut = false;
     std::string out, err;
 };
@@ -17,20 +16,19 @@ struct RunResult {
 struct RunOptions {
     std::string in;              // standard input, through a pipe
     std::string inFile, outFile; // or from / to these files (outFile: e.g. /dev/full)
-    bool closeStdout = false;
-    long readLimit = -1; // the reader of standard output leaves after this
-    bool ignoreSigpipe = false;
+    int closed = -1;             // a standard descriptor left closed
     bool stdoutTerminal = false, stderrTerminal = false; // a pseudo-terminal, read as out or err
     long fileSizeLimit = -1;                             // bytes any file may grow to
-    std::map<std::string, std::string> env;              // an empty value unsets the variable
-    double timeout = 60;
+    std::map<std::string, std::string> env;              // set in gridpack's environment
+    std::vector<std::string> unset;                      // removed from it
+    unsigned timeout = 60;                               // seconds
 };
 
 // Runs gridpack (GRIDPACK_BINARY, else the build's) with the tests' own colour dictionary.
 RunResult runGridpack(const std::vector<std::string>& args, const RunOptions& options = {});
 RunResult runGridpack(const std::vector<std::string>& args, const std::string& in);
 
-// A folder of its own, removed with its files.
+// A folder of its own, open to every user, removed with its files.
 struct TempDir {
     TempDir();
     ~TempDir();
