@@ -1,6 +1,7 @@
-// The libFuzzer targets, one per build of this file (FUZZ_READER, FUZZ_PARSECOLOR,
-// FUZZ_COMMENTFILE, FUZZ_CONVERT), each with its seed corpus in corpus/<target>/. In these builds
-// pm_error throws pm_fatal, so a fatal error ends one input, not the fuzzer.
+// The libFuzzer targets, one per build of this file (FUZZ_READER, FUZZ_PARSECOLOR, FUZZ_CONVERT),
+// each with its seed corpus in corpus/<target>/. In these builds pm_error throws pm_fatal, so a
+// fatal error ends one input, not the fuzzer. (Comment files are read in process by the tests'
+// soak, against a UTF-8 reference, and fuzzed through the conversion's -text and -ztxt.)
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -109,27 +110,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (p.r > maxval || p.g > maxval || p.b > maxval || !*ppm_colorname(&p, maxval, 1))
             std::abort();
     });
-#elif defined(FUZZ_COMMENTFILE)
-    // The first byte chooses -text or -ztxt; every entry must be a well-formed text record,
-    // compressed only under -ztxt.
-    if (size == 0) return 0;
-    const bool ztxt = data[0] & 1;
-    FILE* f = openMemory(data + 1, size - 1);
-    survives([&] {
-        int count;
-        png_text* entries = gridpack::readCommentFile(f, ztxt, &count);
-        for (int i = 0; i < count; ++i) {
-            const png_text& e = entries[i];
-            if (!e.key || !e.text || e.text[e.text_length] || std::strchr(e.key, '\n') ||
-                (e.compression != PNG_TEXT_COMPRESSION_NONE &&
-                 e.compression != PNG_ITXT_COMPRESSION_NONE &&
-                 !(ztxt && (e.compression == PNG_TEXT_COMPRESSION_zTXt ||
-                            e.compression == PNG_ITXT_COMPRESSION_zTXt))))
-                std::abort();
-        }
-        gridpack::freeCommentEntries(entries, count);
-    });
-    std::fclose(f);
 #elif defined(FUZZ_CONVERT)
     // A whole conversion. Byte 0: -interlace -force -hist -alpha -transparent -background -text
     // -ztxt (bit 0 up); byte 1: -palette -verbose, -filter (bits 2-4; 5-7 none), -gamma, -chroma
