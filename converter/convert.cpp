@@ -60,14 +60,17 @@ pixel colorAtImageScale(const Conversion& c, const char* colorText) {
             scaleSample(parsed.b, c.maxval, c.maxmaxval)};
 }
 
-// A header can promise rows of gigabytes in a file of a few bytes. Every pass would set such
-// rows aside only to fail on the first of them, so a file too short for its raster is refused
-// here, before any row is allocated, once a row would take more than largeRow bytes; smaller
-// images keep the message of the row that ends early.
+// A raw raster has an exact size, so a file cut short is refused here, before a byte of PNG goes
+// out, rather than in the writing pass with a partial PNG behind it. A plain raster can only be
+// judged by its smallest size (a digit per sample); that is done where a header promises rows
+// of gigabytes in a file of a few bytes (more than largeRow bytes a row), which every pass would
+// set aside only to fail on the first; smaller plain images keep the message of the row that
+// ends early.
 constexpr size_t largeRow = size_t(1) << 20;
 
-void refuseTooShortForLargeRows(Conversion& c, FILE* ifP) {
-    if (size_t(c.cols) * sizeof(xel) <= largeRow) return;
+void refuseTooShort(Conversion& c, FILE* ifP) {
+    const bool raw = c.format == RAW_PBM || c.format == RAW_PGM || c.format == RAW_PPM;
+    if (!raw && size_t(c.cols) * sizeof(xel) <= largeRow) return;
     unsigned long long needed;
     long long left;
     const bool representable =
@@ -91,7 +94,7 @@ void readHeader(Conversion& c, FILE* ifP) {
     // would be read row by empty row, pass after pass, only to be refused by libpng.
     if (c.cols == 0 || c.rows == 0)
         stopConversion(c, ifP, "the input image has no pixels; a PNG needs at least one");
-    refuseTooShortForLargeRows(c, ifP);
+    refuseTooShort(c, ifP);
     c.pnm_type = formatType(c.format);
     c.xelrow = static_cast<xel*>(pm_allocrow(c.cols, int(sizeof(xel))));
 
@@ -119,8 +122,13 @@ void readAlphaMask(Conversion& c, FILE* ifP, FILE* afP) {
     // billions of rows costs nothing.
     int alphaFormat;
     pgm_readpgminit(afP, &c.alphaCols, &c.alphaRows, &c.alphaMaxval, &alphaFormat);
-    if (c.alphaCols != c.cols || c.alphaRows != c.rows)
-        stopConversion(c, ifP, "dimensions for image and alpha mask do not agree");
+    if (c.alphaCols != c.cols || c.alphaRows != c.rows) {
+        char message[160];
+        std::snprintf(message, sizeof message,
+                      "dimensions for image and alpha mask do not agree: image %dx%d, mask %dx%d",
+                      c.cols, c.rows, c.alphaCols, c.alphaRows);
+        stopConversion(c, ifP, message);
+    }
     c.alpha_mask = pgm_readpgmraster(afP, c.alphaCols, c.alphaRows, c.alphaMaxval, alphaFormat);
     if (c.alphaMaxval == 0)
         stopConversion(c, ifP, "the alpha mask has maxval 0; it must be at least 1");

@@ -5,12 +5,12 @@
 // setjmp and libpng's calls owns an object with a destructor: buffers are plain allocations
 // recorded in static storage, freed at the end.
 #include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "gridpack.h"
 
@@ -132,17 +132,9 @@ void setSignificantBits(Conversion& c, png_byte type) {
 }
 
 void setModificationTime(Conversion& c) {
-    // Fields a scan does not reach stay 0; the scan results are deliberately not tested.
-    struct tm time_struct = {};
-    std::sscanf(date_string, "%d-%d-%d", &time_struct.tm_year, &time_struct.tm_mon,
-                &time_struct.tm_mday);
-    // A year up to 1900 already counts years since 1900.
-    if (time_struct.tm_year > 1900) time_struct.tm_year -= 1900;
-    time_struct.tm_mon -= 1;
-    std::sscanf(time_string, "%d:%d:%d", &time_struct.tm_hour, &time_struct.tm_min,
-                &time_struct.tm_sec);
+    // The option scan has checked both texts, so this cannot fail.
     png_time modTime;
-    png_convert_from_struct_tm(&modTime, &time_struct);
+    parseModificationTime(date_string, time_string, &modTime);
     png_set_tIME(c.png_ptr, c.info_ptr, &modTime);
 }
 
@@ -375,6 +367,19 @@ void writeRows(Conversion& c, FILE* ifP) {
     }
 }
 
+// The PNG goes out through these rather than libpng's own, whose failure says only "Write
+// Error": a full disk or a reader that went away is named with the system's reason.
+[[noreturn]] void writeFailed() { pm_error("cannot write the PNG: %s", std::strerror(errno)); }
+
+void writeData(png_structp png_ptr, png_bytep data, png_size_t length) {
+    FILE* const ofP = static_cast<FILE*>(png_get_io_ptr(png_ptr));
+    if (std::fwrite(data, 1, length, ofP) != length) writeFailed();
+}
+
+void flushData(png_structp png_ptr) {
+    if (std::fflush(static_cast<FILE*>(png_get_io_ptr(png_ptr))) != 0) writeFailed();
+}
+
 } // namespace
 
 void releaseRowBuffers() {
@@ -392,10 +397,12 @@ void writePng(Conversion& c, FILE* ifP, FILE* tfP, FILE* ofP) {
         pm_closer(ifP);
         pm_error("setjmp returns error condition (2)");
     }
-    png_init_io(c.png_ptr, ofP);
+    png_set_write_fn(c.png_ptr, ofP, writeData, flushData);
     writeInfo(c, ifP, tfP);
     writeRows(c, ifP);
     png_write_end(c.png_ptr, c.info_ptr);
+    // The last bytes may still sit in the stream's buffer; their failure is the same failure.
+    flushData(c.png_ptr);
     resetConversion();
 }
 

@@ -47,6 +47,9 @@ void resetOptions();
 int parseOptions(int argc, char* argv[], const char** paletteFileP);
 // The five-line version report on standard error.
 void displayVersion();
+// The tIME value of -time's date (y-m-d; a year below 100 counts from 1900) and time (h, h:m or
+// h:m:s); false unless both are numbers that make a real date and time.
+bool parseModificationTime(const char* date, const char* time, png_time* timeP);
 
 // ---- Conversion driver (convert.cpp) and PNG emission (emit.cpp) ------------------------------
 

@@ -1,6 +1,7 @@
 // gridpack: converts one PBM, PGM or PPM image to the smallest faithful PNG on standard output.
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -26,6 +27,21 @@ static bool parkClosedStandardDescriptors() {
     return stdoutClosed;
 }
 
+// Standard input can be read once: a second file named "-" would find it used up (or the
+// image would be taken for the mask).
+static void refuseSecondStandardInput(const char* inputName, const char* paletteFile) {
+    const char* readers[4];
+    int count = 0;
+    const auto fromStdin = [](const char* name) { return name && std::strcmp(name, "-") == 0; };
+    if (fromStdin(inputName)) readers[count++] = "the image";
+    if (alpha && fromStdin(alpha_file)) readers[count++] = "-alpha";
+    if (fromStdin(paletteFile)) readers[count++] = "-palette";
+    if ((text || ztxt) && fromStdin(text_file)) readers[count++] = ztxt ? "-ztxt" : "-text";
+    if (count > 1)
+        pm_error("%s and %s both read standard input ('-'); only one file can come from it",
+                 readers[0], readers[1]);
+}
+
 int main(int argc, char* argv[]) {
     const bool stdoutClosed = parkClosedStandardDescriptors();
     pnm_init(&argc, argv);
@@ -42,6 +58,11 @@ int main(int argc, char* argv[]) {
     // name is what the user sees.
     const char* inputName = "-";
     if (argn < argc) inputName = argv[argn++];
+    refuseSecondStandardInput(inputName, paletteFile);
+    // Most often the image name was forgotten (or taken as an option's value): waiting for an
+    // image typed on the terminal would only look like a hang.
+    if (std::strcmp(inputName, "-") == 0 && isatty(STDIN_FILENO))
+        pm_error("standard input is a terminal; give an image file or pipe one in");
     FILE* ifP = pm_openr_seekable(inputName);
     if (argn < argc) pm_usage(usageText);
 

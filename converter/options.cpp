@@ -1,6 +1,12 @@
 // The option settings and the scan of the converter's own command-line options.
+#include <cerrno>
+#include <climits>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <initializer_list>
+#include <string>
 #include <zlib.h>
 
 #include "gridpack.h"
@@ -118,13 +124,90 @@ const char* nextArgument(int argc, char* argv[], int* argnP) {
     return argv[*argnP];
 }
 
-// An argument that does not scan leaves the setting as it was.
-void scanFloat(const char* arg, float* valueP) { std::sscanf(arg, "%f", valueP); }
-void scanInt(const char* arg, int* valueP) { std::sscanf(arg, "%d", valueP); }
+// The first value on the command line that is not what its option needs; it is reported once
+// every option has been read, so that a missing argument or a value out of range given later
+// still gets the usage message first, as it always has.
+struct BadValue {
+    const char* option;
+    const char* needs;
+    std::string text;
+};
+BadValue badValue;
+
+void refuse(const char* option, const char* needs, const std::string& text) {
+    if (!badValue.option) badValue = BadValue{option, needs, text};
+}
+
+// A value is a number and nothing else: "1/2.2" read as far as it goes would be 1. Blanks
+// before the number are allowed, as they always were.
+bool scanFloat(const char* option, const char* arg, float* valueP) {
+    char* end;
+    const float v = std::strtof(arg, &end);
+    if (end == arg || *end != '\0') {
+        refuse(option, "a number", arg);
+        return false;
+    }
+    *valueP = v;
+    return true;
+}
+
+// A whole number outside an int's range is stored as INT_MIN, which every range check refuses.
+bool scanInt(const char* option, const char* arg, int* valueP) {
+    char* end;
+    errno = 0;
+    const long long v = std::strtoll(arg, &end, 10);
+    if (end == arg || *end != '\0') {
+        refuse(option, "a whole number", arg);
+        return false;
+    }
+    *valueP = errno == ERANGE || v < INT_MIN || v > INT_MAX ? INT_MIN : int(v);
+    return true;
+}
+
+// Digits only, at most six of them (so no overflow); false for anything else.
+bool digitsValue(const char* s, size_t n, int* valueP) {
+    if (n == 0 || n > 6) return false;
+    int v = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        v = v * 10 + (s[i] - '0');
+    }
+    *valueP = v;
+    return true;
+}
+
+// Splits text at sep into at most `most` numbers; false unless there are at least `least`.
+bool numberFields(const char* text, char sep, int least, int most, int fields[]) {
+    int n = 0;
+    for (const char* p = text;; ++n) {
+        const char* next = std::strchr(p, sep);
+        const size_t length = next ? size_t(next - p) : std::strlen(p);
+        if (n == most || !digitsValue(p, length, &fields[n])) return false;
+        if (!next) return n + 1 >= least;
+        p = next + 1;
+    }
+}
+
+bool leapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 } // namespace
+
+bool parseModificationTime(const char* date, const char* time, png_time* timeP) {
+    int d[3], t[3] = {0, 0, 0};
+    if (!numberFields(date, '-', 3, 3, d) || !numberFields(time, ':', 1, 3, t)) return false;
+    // A two-digit year counts from 1900 (26 is 1926); any other year is the year as written.
+    const int year = d[0] < 100 ? 1900 + d[0] : d[0];
+    static const int monthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year > 65535 || d[1] < 1 || d[1] > 12 || d[2] < 1 || d[2] > monthDays[d[1] - 1] ||
+        (d[1] == 2 && d[2] == 29 && !leapYear(year)) || t[0] > 23 || t[1] > 59 || t[2] > 60)
+        return false;
+    *timeP = png_time{png_uint_16(year), png_byte(d[1]), png_byte(d[2]),
+                      png_byte(t[0]),    png_byte(t[1]), png_byte(t[2])};
+    return true;
+}
 
 int parseOptions(int argc, char* argv[], const char** paletteFileP) {
     resetOptions();
+    badValue = BadValue{};
     *paletteFileP = nullptr;
     int argn = 1;
     for (; argn < argc && argv[argn][0] == '-' && argv[argn][1] != '\0'; ++argn) {
@@ -152,20 +235,24 @@ int parseOptions(int argc, char* argv[], const char** paletteFileP) {
             background = 1;
             backstring = nextArgument(argc, argv, &argn);
             break;
-        case GAMMA:
-            scanFloat(nextArgument(argc, argv, &argn), &gamma);
+        case GAMMA: {
+            const char* const arg = nextArgument(argc, argv, &argn);
+            // libpng stops at a gamma of 0; a negative or endless one means nothing.
+            if (scanFloat("-gamma", arg, &gamma) && !(gamma > 0 && std::isfinite(gamma)))
+                refuse("-gamma", "a positive number", arg);
             break;
+        }
         case HIST:
             hist = 1;
             break;
         case CHROMA:
             for (float* value : {&chroma_wx, &chroma_wy, &chroma_rx, &chroma_ry, &chroma_gx,
                                  &chroma_gy, &chroma_bx, &chroma_by})
-                scanFloat(nextArgument(argc, argv, &argn), value);
+                scanFloat("-chroma", nextArgument(argc, argv, &argn), value);
             break;
         case PHYS:
             for (int* value : {&phys_x, &phys_y, &phys_unit})
-                scanInt(nextArgument(argc, argv, &argn), value);
+                scanInt("-phys", nextArgument(argc, argv, &argn), value);
             break;
         case TEXT:
             text = 1;
@@ -175,24 +262,29 @@ int parseOptions(int argc, char* argv[], const char** paletteFileP) {
             ztxt = 1;
             text_file = nextArgument(argc, argv, &argn);
             break;
-        case TIME:
+        case TIME: {
             mtime = 1;
             date_string = nextArgument(argc, argv, &argn);
             time_string = nextArgument(argc, argv, &argn);
+            png_time checked;
+            if (!parseModificationTime(date_string, time_string, &checked))
+                refuse("-time", "a date and a time as yyyy-mm-dd hh:mm:ss",
+                       std::string(date_string) + " " + time_string);
             break;
+        }
         case PALETTE:
             *paletteFileP = nextArgument(argc, argv, &argn);
             break;
         case FILTER:
-            scanInt(nextArgument(argc, argv, &argn), &filter);
-            if (filter < 0 || filter > 4) {
+            if (scanInt("-filter", nextArgument(argc, argv, &argn), &filter) &&
+                (filter < 0 || filter > 4)) {
                 pm_message("filter must be 0 (none), 1 (sub), 2 (up), 3 (avg) or 4 (paeth)");
                 pm_usage(usageText);
             }
             break;
         case COMPRESSION:
-            scanInt(nextArgument(argc, argv, &argn), &compression);
-            if (compression < 0 || compression > 9) {
+            if (scanInt("-compression", nextArgument(argc, argv, &argn), &compression) &&
+                (compression < 0 || compression > 9)) {
                 pm_message("zlib compression must be between 0 (none) and 9 (max)");
                 pm_usage(usageText);
             }
@@ -201,10 +293,13 @@ int parseOptions(int argc, char* argv[], const char** paletteFileP) {
             force = 1;
             break;
         case UNKNOWN:
+            pm_message("unknown option '%s' ignored", argv[argn]);
             displayVersion();
             break;
         }
     }
+    if (badValue.option)
+        pm_error("%s needs %s, not '%s'", badValue.option, badValue.needs, badValue.text.c_str());
     // A count PNG cannot hold or a unit it does not define would make a file validators reject.
     if (phys_unit != -1 && (phys_x < 0 || phys_y < 0 || (phys_unit & 0xff) > 1))
         pm_error("-phys needs pixels per unit from 0 to 2147483647 and a unit of 0 (unknown) or 1 "

@@ -2,6 +2,7 @@
 // second shows which pass over the image it is in and how much of the pass is done, on one line
 // that is rewritten at most ten times a second and erased before any message and at the end, so
 // that the terminal is left showing exactly the messages. Files and pipes never see it.
+#include <csignal>
 #include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,9 +18,36 @@ struct Progress {
     int started, remaining;   // passes begun, and those still expected
     unsigned calls;
     double start, last;
-    bool shown;
 };
 Progress progress;
+// Read by the signal handler too.
+volatile sig_atomic_t shown = 0;
+
+// An interruption leaves the terminal as clean as an error does: the line is erased, then the
+// signal takes its usual course, so the exit status is still the signal's.
+const int interruptions[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction before[3];
+
+void onInterrupt(int sig) {
+    if (shown) (void)!write(STDERR_FILENO, "\r\033[K", 4);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+void catchInterruptions() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int i = 0; i < 3; ++i) {
+        sigaction(interruptions[i], nullptr, &before[i]);
+        // A signal the caller ignores (nohup) stays ignored.
+        if (before[i].sa_handler != SIG_IGN) sigaction(interruptions[i], &action, nullptr);
+    }
+}
+
+void releaseInterruptions() {
+    for (int i = 0; i < 3; ++i) sigaction(interruptions[i], &before[i], nullptr);
+}
 
 double now() {
     timespec ts;
@@ -28,8 +56,8 @@ double now() {
 }
 
 void erase() {
-    if (progress.shown) std::fputs("\r\033[K", stderr);
-    progress.shown = false;
+    if (shown) std::fputs("\r\033[K", stderr);
+    shown = 0;
 }
 
 void onRead(FILE* f, bool newPass) {
@@ -45,25 +73,26 @@ void onRead(FILE* f, bool newPass) {
     if (t - p.start < 1.0 || t - p.last < 0.1 || p.end <= p.rasterPos) return;
     p.last = t;
     const long long done = (long long)ftello(f) - p.rasterPos;
+    shown = 1; // before the line, so that an interruption while it is drawn erases it
     std::fprintf(stderr, "\r%s: pass %d of %d: %lld%%\033[K", pm_progname, p.started,
                  p.started + p.remaining, done * 100 / (p.end - p.rasterPos));
-    p.shown = true;
 }
 } // namespace
 
 void progressBegin(FILE* ifP, pm_filepos rasterPos, int expectedPasses) {
     struct stat st;
     if (!pm_showmessages || !isatty(STDERR_FILENO) || fstat(fileno(ifP), &st) != 0) return;
-    progress =
-        Progress{ifP, rasterPos, (long long)st.st_size, 0, expectedPasses, 0, now(), 0, false};
+    progress = Progress{ifP, rasterPos, (long long)st.st_size, 0, expectedPasses, 0, now(), 0};
     pm_progress = onRead;
     pm_beforemessage = erase;
+    catchInterruptions();
 }
 
 void progressPlan(int passes) { progress.remaining = passes; }
 
 void progressEnd() {
     erase();
+    if (pm_progress) releaseInterruptions();
     pm_progress = nullptr;
     pm_beforemessage = nullptr;
 }

@@ -40,15 +40,19 @@ void initLineBuffer(LineBuffer* lineP) {
     lineP->length = 0;
 }
 
-// Reads the next line, of any length, without its line feed; false at end of file. A read
-// error counts as end of file. A last line without a line feed is still a line.
+// Reads the next line, of any length, without its line feed (or CR LF); false at end of file. A
+// read error counts as end of file. A last line without a line feed is still a line.
 bool getFileLine(FILE* tfP, LineBuffer* lineP) {
     size_t length = 0;
     bool gotAny = false;
     int c;
     while ((c = getc_unlocked(tfP)) != EOF) {
         gotAny = true;
-        if (c == '\n') break;
+        if (c == '\n') {
+            // A file with CRLF line ends reads like one with LF: the CR is no part of the line.
+            if (length > 0 && lineP->bytes[length - 1] == '\r') --length;
+            break;
+        }
         if (length + 1 >= lineP->size) {
             void* bigger = reallocProduct(lineP->bytes, lineP->size, 2);
             if (bigger == nullptr) pm_error("%s", lineAllocFailure);

@@ -18,6 +18,12 @@ FILE* pm_openr(const char* name) {
     if (f == nullptr)
         pm_error("Unable to open file '%s' for reading.  fopen() returns errno %d (%s)", name,
                  errno, std::strerror(errno));
+    // A directory opens, and only its first read fails, with a message about reading.
+    struct stat st;
+    if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fclose(f);
+        pm_error("'%s' is a directory, not a file", name);
+    }
     return f;
 }
 
