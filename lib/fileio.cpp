@@ -13,14 +13,15 @@
 #include "pmintern.h"
 
 FILE* pm_openr(const char* name) {
-    if (std::strcmp(name, "-") == 0) return stdin;
-    FILE* f = std::fopen(name, "rb");
+    const bool standardInput = std::strcmp(name, "-") == 0;
+    FILE* f = standardInput ? stdin : std::fopen(name, "rb");
     if (f == nullptr)
         pm_error("Unable to open file '%s' for reading.  fopen() returns errno %d (%s)", name,
                  errno, std::strerror(errno));
     // A directory opens, and only its first read fails, with a message about reading.
     struct stat st;
     if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (standardInput) pm_error("standard input is a directory, not a file");
         std::fclose(f);
         pm_error("'%s' is a directory, not a file", name);
     }

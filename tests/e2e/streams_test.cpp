@@ -1,7 +1,10 @@
 // What the case tables cannot say: where the bytes come from and go to (only a pipe is copied,
 // to $TMPDIR or else /tmp), output that cannot be delivered, closed descriptors, unreadable
 // streams, and terminals: no PNG onto one, and a progress line that leaves only the messages.
+#include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <future>
 #include <gtest/gtest.h>
 #include <regex>
 #include <unistd.h>
@@ -15,6 +18,14 @@ std::string largeImage(unsigned cols = 200, unsigned rows = 120) {
     std::string image = "P6\n" + std::to_string(cols) + " " + std::to_string(rows) + "\n255\n";
     for (unsigned i = 0, state = 12345; i < 3 * cols * rows; ++i)
         image += char((state = state * 1103515245u + 12345u) >> 24);
+    return image;
+}
+
+// An image whose last sample is the first above its maxval (254): found in the writing pass.
+std::string spoiled(std::string image) {
+    image.replace(image.find("\n255\n"), 5, "\n254\n");
+    std::replace(image.begin() + long(image.find("\n254\n") + 5), image.end(), '\xff', '\xfe');
+    image.back() = '\xff';
     return image;
 }
 } // namespace
@@ -47,21 +58,18 @@ TEST(Streams, OnlyAPipeIsCopiedToTmpdirOrElseTmpAndNothingIsLeftBehind) {
     EXPECT_EQ(rmdir(sub.c_str()), 0); // every copy went, also the one that failed
 }
 
-// A small PNG fails when standard output is closed, after an informational message; a large one
-// in libpng's writing.
+// A small PNG fails when its last bytes are flushed, a large one while it is written; both say
+// why.
 TEST(Streams, OutputThatCannotBeDeliveredIsAnError) {
     RunOptions o;
     o.in = "P2 1 1 255 0\n", o.outFile = "/dev/full";
-    const std::string full =
-        "gridpack: Error writing the output file.  Errno = No space left on device (28)\n";
+    const std::string full = "gridpack: cannot write the PNG: No space left on device\n";
     EXPECT_EQ(runGridpack({"-quiet"}, o).err, full);
-    const RunResult r = runGridpack({}, o);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "gridpack: 1 colors found\ngridpack: A file read or write error occurred at "
-                     "some point\n" +
-                         full);
+    EXPECT_EQ(runGridpack({}, o).err, "gridpack: 1 colors found\n" + full);
     o.in = largeImage();
-    EXPECT_EQ(runGridpack({}, o).status, 1);
+    const RunResult r = runGridpack({"-force"}, o);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, full);
 }
 
 TEST(Streams, ClosedDescriptorsAndUnreadableStreams) {
@@ -73,16 +81,20 @@ TEST(Streams, ClosedDescriptorsAndUnreadableStreams) {
     // Without standard error the messages go nowhere, not into the copy of the input.
     o.in = largeImage(), o.closed = 2;
     EXPECT_EQ(runGridpack({"-verbose"}, o).out, runGridpack({}, o.in).out);
-    // A folder: as the input, named or on standard input, it fails; as the comment file, it
-    // holds no comments, and closing it says that reading failed.
+    // A folder is refused, named or on standard input.
     TempDir dir;
+    const std::string image = dir.write("in.pgm", "P2 1 1 255 0\n");
     o = RunOptions(), o.inFile = dir.path;
-    for (const std::vector<std::string>& args : {std::vector<std::string>{dir.path}, {}})
-        EXPECT_EQ(runGridpack(args, o).err, "gridpack: Error reading input file into temporary "
-                                            "file.  Errno = Is a directory (21)\n");
-    EXPECT_EQ(runGridpack({"-text", dir.path}, "P2 1 1 255 0\n").err,
-              "gridpack: 1 colors found\ngridpack: A file read or write error occurred at some "
-              "point\n");
+    EXPECT_EQ(runGridpack({"-text", dir.path, image}, o).err,
+              "gridpack: '" + dir.path + "' is a directory, not a file\n");
+    EXPECT_EQ(runGridpack({}, o).err, "gridpack: standard input is a directory, not a file\n");
+    // Standard input on a terminal is not waited on; a named file is read.
+    o = RunOptions(), o.stdinTerminal = true;
+    const std::string terminal =
+        "gridpack: standard input is a terminal; give an image file or pipe one in\n";
+    EXPECT_EQ(runGridpack({}, o).err, terminal);
+    EXPECT_EQ(runGridpack({"-"}, o).err, terminal);
+    EXPECT_EQ(runGridpack({"-quiet", image}, o).status, 0);
 }
 
 TEST(Terminal, NoPngOnATerminalAndTheInputIsNotRead) {
@@ -106,9 +118,8 @@ TEST(Terminal, NoPngOnATerminalAndTheInputIsNotRead) {
 TEST(Terminal, ProgressLinesLeaveOnlyTheMessages) {
     TempDir dir;
     const std::string big = "P6\n#" + std::string(27000000, 'x') + largeImage(4500, 4000).substr(2),
-                      small = largeImage(1300, 1300),
-                      files[] = {dir.write("big.ppm", big.substr(0, big.size() - 9)),
-                                 dir.write("small.ppm", small.substr(0, small.size() - 9))};
+                      files[] = {dir.write("big.ppm", spoiled(big)),
+                                 dir.write("small.ppm", spoiled(largeImage(1300, 1300)))};
     const std::regex erased(
         "(\rgridpack: pass [1-3] of 3: ([0-9]|[1-9][0-9]|100)%\033\\[K)+\r\033\\[K"),
         late("pass 3 of 3: (7[5-9]|[89][0-9]|100)%"), share(": ([0-9]+)%");
@@ -121,12 +132,29 @@ TEST(Terminal, ProgressLinesLeaveOnlyTheMessages) {
         const double took =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_EQ(std::regex_replace(shown, erased, ""),
-                  "gridpack: EOF / read error reading a one-byte sample\n");
+                  "gridpack: sample value 255 is greater than maxval 254\n");
         EXPECT_LE(std::count(shown.begin(), shown.end(), '%'), 10 * took + 1);
         EXPECT_TRUE(std::regex_search(shown, late) == (run == 0) || (run == 0 && took < 1.5) ||
                     (run == 2 && took >= 1));
         std::smatch first; // after a second, so past a quarter of a second's share at least
         EXPECT_TRUE(!std::regex_search(shown, first, share) ||
                     std::stoi(first[1].str()) >= 25 / took);
+    }
+}
+
+// Interrupted (seven passes take long), the line is erased and the signal ends the process.
+TEST(Terminal, AnInterruptionErasesTheProgressLine) {
+    TempDir dir;
+    const std::string file = dir.write("big.ppm", largeImage(4500, 4000));
+    const auto interrupted = [&](int sig) {
+        RunOptions tty;
+        tty.stderrTerminal = true, tty.signal = sig, tty.signalAfterMs = 2500;
+        return runGridpack({"-interlace", file}, tty);
+    };
+    auto hangup = std::async(std::launch::async, interrupted, SIGHUP);
+    for (const RunResult& r : {interrupted(SIGINT), hangup.get()}) {
+        EXPECT_NE(r.err.find("\rgridpack: pass "), std::string::npos);
+        EXPECT_EQ(r.err.substr(r.err.size() - 4), "\r\033[K");
+        EXPECT_NE(r.signal, 0);
     }
 }

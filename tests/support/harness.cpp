@@ -69,13 +69,13 @@ RunResult runGridpack(const std::vector<std::string>& args, const RunOptions& op
     // are), which is read once gridpack has ended.
     FILE* caught[] = {std::tmpfile(), std::tmpfile()};
     int in[2], fds[] = {-1, fileno(caught[0]), fileno(caught[1])}, terminal = -1;
-    int& tty = fds[o.stdoutTerminal ? 1 : 2];
+    int& tty = fds[o.stdinTerminal ? 0 : o.stdoutTerminal ? 1 : 2];
     termios raw{};
     cfmakeraw(&raw);
-    if (pipe2(in, O_CLOEXEC) || ((o.stdoutTerminal || o.stderrTerminal) &&
+    if (pipe2(in, O_CLOEXEC) || ((o.stdinTerminal || o.stdoutTerminal || o.stderrTerminal) &&
                                  openpty(&terminal, &tty, nullptr, &raw, nullptr)))
         throw std::runtime_error("pipe");
-    fds[0] = in[0];
+    if (!o.stdinTerminal) fds[0] = in[0];
     signal(SIGPIPE, SIG_IGN); // the child may leave its input unread
     const bool nobody = asNobody();
     const pid_t pid = fork();
@@ -84,6 +84,7 @@ RunResult runGridpack(const std::vector<std::string>& args, const RunOptions& op
     for (size_t at = 0, n = 1; o.inFile.empty() && at < o.in.size() && n > 0; at += n)
         n = size_t(std::max(ssize_t(0), write(in[1], o.in.data() + at, o.in.size() - at)));
     close(in[1]);
+    if (o.signal) usleep(useconds_t(o.signalAfterMs) * 1000), kill(pid, o.signal);
     int status = 0;
     waitpid(pid, &status, 0);
     RunResult r;

@@ -17,11 +17,13 @@ struct RunOptions {
     std::string in;              // standard input, through a pipe
     std::string inFile, outFile; // or from / to these files (outFile: e.g. /dev/full)
     int closed = -1;             // a standard descriptor left closed
-    bool stdoutTerminal = false, stderrTerminal = false; // a pseudo-terminal, read as out or err
+    bool stdinTerminal = false;  // or a pseudo-terminal, as standard input or (read as out or err)
+    bool stdoutTerminal = false, stderrTerminal = false; // as standard output or error
     long fileSizeLimit = -1;                             // bytes any file may grow to
     std::map<std::string, std::string> env;              // set in gridpack's environment
     std::vector<std::string> unset;                      // removed from it
     unsigned timeout = 60;                               // seconds
+    int signal = 0, signalAfterMs = 0;                   // sent to gridpack this long after start
 };
 
 // Runs gridpack (GRIDPACK_BINARY, else the build's) with the tests' own colour dictionary.
