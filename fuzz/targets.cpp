@@ -1,7 +1,7 @@
-// The libFuzzer targets, one per build of this file (FUZZ_READER, FUZZ_PARSECOLOR, FUZZ_CONVERT),
-// each with its seed corpus in corpus/<target>/. In these builds pm_error throws pm_fatal, so a
-// fatal error ends one input, not the fuzzer. (Comment files are read in process by the tests'
-// soak, against a UTF-8 reference, and fuzzed through the conversion's -text and -ztxt.)
+// The libFuzzer targets, one per build of this file (FUZZ_PARSECOLOR, FUZZ_CONVERT), each with its
+// seed corpus in corpus/<target>/. In these builds pm_error throws pm_fatal, so a fatal error ends
+// one input, not the fuzzer. The readers and the comment file are fuzzed through the conversion
+// (the soak also reads comment files in process, against a UTF-8 reference).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -78,27 +78,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-#if defined(FUZZ_READER)
-    // Row by row, promoted as the converter does and beyond. (The whole-image readers are the
-    // mask's, fuzzed by the conversion.)
-    int cols, rows, format;
-    pixval maxval;
-    if (!header(data, size, &cols, &rows, &maxval, &format)) return 0;
-    FILE* f = openMemory(data, size);
-    xel* row = static_cast<xel*>(pm_allocrow(cols, sizeof(xel)));
-    survives([&] {
-        pnm_readpnminit(f, &cols, &rows, &maxval, &format);
-        for (int r = 0; r < rows && cols > 0; ++r) {
-            pnm_readpnmrow(f, row, cols, maxval, format);
-            pnm_promoteformatrow(row, cols, maxval, format, maxval, PLAIN_PPM);
-            for (int c = 0; c < cols; ++c)
-                if (row[c].r > maxval || row[c].g > maxval || row[c].b > maxval) std::abort();
-            pnm_promoteformatrow(row, cols, maxval, PLAIN_PPM, 65535, PLAIN_PPM);
-        }
-    });
-    pm_freerow(row);
-    std::fclose(f);
-#elif defined(FUZZ_PARSECOLOR)
+#if defined(FUZZ_PARSECOLOR)
     // The first byte picks the maxval; the text ends at its first NUL, as an argument would.
     static const pixval maxvals[] = {1, 2, 15, 100, 255, 256, 1000, 65535};
     if (size == 0) return 0;

@@ -61,9 +61,8 @@ bool decodeInto(DecodedPng* d, Reader* reader, std::vector<png_byte>* image) {
 
     png_colorp plte;
     int n = 0;
-    if (png_get_PLTE(png, info, &plte, &n))
-        for (int i = 0; i < n; ++i)
-            d->palette.push_back({plte[i].red, plte[i].green, plte[i].blue});
+    for (png_get_PLTE(png, info, &plte, &n); d->palette.size() < size_t(n); ++plte)
+        d->palette.push_back({plte->red, plte->green, plte->blue});
     png_bytep alphas;
     int nTrans;
     png_color_16p color;
@@ -82,12 +81,11 @@ bool decodeInto(DecodedPng* d, Reader* reader, std::vector<png_byte>* image) {
         d->chunks["bKGD"] = joined(v.data(), v.size());
     }
     png_color_8p sb;
-    if (png_get_sBIT(png, info, &sb)) {
-        const unsigned gray[] = {sb->gray, sb->alpha},
-                       rgb[] = {sb->red, sb->green, sb->blue, sb->alpha};
-        const size_t alpha = d->colorType & PNG_COLOR_MASK_ALPHA ? 1 : 0;
+    const size_t alpha = d->colorType & PNG_COLOR_MASK_ALPHA ? 1 : 0;
+    if (png_get_sBIT(png, info, &sb)) { // gray or red, green, blue; then alpha
+        const unsigned v[] = {sb->red, sb->green, sb->blue, sb->alpha}, g[] = {sb->gray, sb->alpha};
         d->chunks["sBIT"] =
-            d->colorType & PNG_COLOR_MASK_COLOR ? joined(rgb, 3 + alpha) : joined(gray, 1 + alpha);
+            d->colorType & PNG_COLOR_MASK_COLOR ? joined(v, 3 + alpha) : joined(g, 1 + alpha);
     }
     png_uint_16p hist;
     if (png_get_hIST(png, info, &hist)) {
@@ -102,10 +100,9 @@ bool decodeInto(DecodedPng* d, Reader* reader, std::vector<png_byte>* image) {
         for (int i = 0; i < 8; ++i)
             std::snprintf(text, 64, i ? ",%g" : "%g", c[i]), d->chunks["cHRM"] += text;
     }
-    png_uint_32 phys[2];
-    int unit;
-    if (png_get_pHYs(png, info, &phys[0], &phys[1], &unit))
-        d->chunks["pHYs"] = joined(phys, 2) + "," + std::to_string(unit);
+    png_uint_32 phys[3]; // x, y and the unit
+    if (png_get_pHYs(png, info, &phys[0], &phys[1], reinterpret_cast<int*>(&phys[2])))
+        d->chunks["pHYs"] = joined(phys, 3);
     png_timep t;
     if (png_get_tIME(png, info, &t)) {
         std::snprintf(text, 64, "%d-%d-%dT%d:%d:%d", t->year, t->month, t->day, t->hour, t->minute,
