@@ -270,6 +270,7 @@ void analyse(Conversion& c, FILE* ifP, FILE* afP, FILE* pfP) {
 void resetConversion() {
     Conversion& c = conversion;
     progressEnd();
+    if (c.strips) stripsRelease(c.strips);
     if (c.png_ptr) png_destroy_write_struct(&c.png_ptr, &c.info_ptr);
     pm_freerow(c.xelrow);
     if (c.colorHash) ppm_freecolorhash(c.colorHash);

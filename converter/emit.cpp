@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <zlib.h>
+
 #include "gridpack.h"
 
 namespace gridpack {
@@ -343,10 +345,32 @@ void packBitmapRow(const bit* bits, int cols, png_byte* out) {
 
 // Sub-byte depths are packed here rather than by libpng (png_set_packing): the bytes are the same
 // and the bitmap path costs a third of the time.
+// Large non-interlaced images go out in strips deflated on worker threads, the rest through
+// libpng's own rows; the filtered data is the same either way.
+StripWriter* startStrips(const Conversion& c) {
+    const png_byte type = colorType(c);
+    const size_t channels = type == PNG_COLOR_TYPE_RGB_ALPHA    ? 4
+                            : type == PNG_COLOR_TYPE_RGB        ? 3
+                            : type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                                                                : 1;
+    const size_t pixelBits = channels * size_t(c.bitDepth);
+    const size_t rowBytes = (size_t(c.cols) * pixelBits + 7) / 8;
+    if (!stripsWanted(rowBytes, png_uint_32(c.rows), interlace)) return nullptr;
+    // libpng's choice: no filter for palette and sub-byte images unless one is asked for.
+    static const int filterMask[] = {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG,
+                                     PNG_FILTER_PAETH};
+    const int filters = filter >= 0 && filter <= 4                         ? filterMask[filter]
+                        : type == PNG_COLOR_TYPE_PALETTE || c.bitDepth < 8 ? PNG_FILTER_NONE
+                                                                           : PNG_ALL_FILTERS;
+    return stripsBegin(c.png_ptr, rowBytes, (pixelBits + 7) / 8, png_uint_32(c.rows), filters,
+                       compression >= 0 && compression <= 9 ? compression : Z_DEFAULT_COMPRESSION);
+}
+
 void writeRows(Conversion& c, FILE* ifP) {
     allocateRowBuffers(c, ifP);
     const bool bitmapRows = c.pnm_type == PLAIN_PBM && !alpha && c.bitDepth == 1;
-    const int passes = png_set_interlace_handling(c.png_ptr);
+    StripWriter* const strips = c.strips = startStrips(c);
+    const int passes = strips ? 1 : png_set_interlace_handling(c.png_ptr);
     progressPlan(passes);
     for (int pass = 0; pass < passes; ++pass) {
         pm_seek2(ifP, &c.rasterPos, sizeof c.rasterPos);
@@ -362,8 +386,18 @@ void writeRows(Conversion& c, FILE* ifP) {
                 if (used && c.colorMapped) convertIndexRow(c, y, buffers.pngRow);
                 if (used && !c.colorMapped) convertSampleRow(c, y, buffers.pngRow);
             }
-            png_write_row(c.png_ptr, buffers.pngRow);
+            if (strips)
+                stripsAddRow(strips, buffers.pngRow);
+            else
+                png_write_row(c.png_ptr, buffers.pngRow);
         }
+    }
+    if (strips) {
+        stripsFinish(strips);
+        stripsRelease(strips);
+        c.strips = nullptr;
+    } else {
+        png_write_end(c.png_ptr, c.info_ptr);
     }
 }
 
@@ -400,7 +434,6 @@ void writePng(Conversion& c, FILE* ifP, FILE* tfP, FILE* ofP) {
     png_set_write_fn(c.png_ptr, ofP, writeData, flushData);
     writeInfo(c, ifP, tfP);
     writeRows(c, ifP);
-    png_write_end(c.png_ptr, c.info_ptr);
     // The last bytes may still sit in the stream's buffer; their failure is the same failure.
     flushData(c.png_ptr);
     resetConversion();

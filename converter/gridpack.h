@@ -158,6 +158,34 @@ inline unsigned int scaleSample(unsigned int c, unsigned int n, unsigned int m) 
     return (c * n + m / 2) / m;
 }
 
+// ---- Row filters (filters.cpp) ----------------------------------------------------------------
+
+// Filters one row of rowBytes bytes (bpp bytes a pixel, at least 1; prev the row above, zeros for
+// the first) into out: the filter type byte, then the filtered bytes. filters is a mask of libpng's
+// PNG_FILTER_* bits: one bit uses that filter, several choose among them exactly as libpng does.
+// scratch holds rowBytes bytes.
+void filterRow(int filters, const png_byte* row, const png_byte* prev, size_t rowBytes, size_t bpp,
+               png_byte* out, png_byte* scratch);
+
+// ---- The image data in strips on worker threads (strips.cpp) ----------------------------------
+
+// Whether a non-interlaced image of rows rows of rowBytes bytes is written in strips: when its
+// filtered data spans at least two of them.
+bool stripsWanted(size_t rowBytes, png_uint_32 rows, bool interlaced);
+// The strips' worker threads: GRIDPACK_THREADS (1 to 1024; 1 writes without workers), else the
+// cores this process may run on, at most 16. A bad GRIDPACK_THREADS is a fatal error.
+unsigned writerThreads();
+struct StripWriter;
+// After png_write_info: rows (as PNG stores them, packed) go in with stripsAddRow, filtered with
+// the filters mask and deflated at the zlib level (Z_DEFAULT_COMPRESSION for zlib's own); the
+// IDAT chunks are written as strips complete, in order, and stripsFinish writes IEND in place of
+// png_write_end. stripsRelease stops the threads and frees everything, on any path.
+StripWriter* stripsBegin(png_structp png_ptr, size_t rowBytes, size_t bpp, png_uint_32 rows,
+                         int filters, int level);
+void stripsAddRow(StripWriter* strips, const png_byte* row);
+void stripsFinish(StripWriter* strips);
+void stripsRelease(StripWriter* strips);
+
 // ---- The progress line on a terminal (progress.cpp) -------------------------------------------
 
 // Starts listening to the reading of ifP when standard error is a terminal and messages are on;
@@ -224,6 +252,7 @@ struct Conversion {
     int bitDepth;
     int pixelWidth;
     pixval pngMaxval;
+    StripWriter* strips; // while a large image's data goes out in strips
 };
 
 // Writes the PNG header, the ancillary chunks and every row from the decision in c; frees what

@@ -49,6 +49,9 @@ int main(int argc, char* argv[]) {
 
     const char* paletteFile;
     int argn = parseOptions(argc, argv, &paletteFile);
+    // Judged now, for every image: found only when a large one is written, a bad value would
+    // stop the run halfway through the PNG.
+    writerThreads();
     // PNG bytes would only garble the terminal; the input is not read at all.
     if (isatty(STDOUT_FILENO))
         pm_error("standard output is a terminal; redirect it to a file or a pipe "

@@ -30,6 +30,22 @@ std::string spoiled(std::string image) {
 }
 } // namespace
 
+TEST(Streams, ThreadCountIsJudgedBeforeAnyByteEvenWhereNoThreadWouldRun) {
+    const std::string image = largeImage(), png = runGridpack({"-quiet"}, image).out;
+    for (const std::string value : {"1", "1024", "0", "1025", "2x", ""}) {
+        RunOptions o;
+        o.in = image, o.env["GRIDPACK_THREADS"] = value;
+        const RunResult r = runGridpack({"-quiet"}, o);
+        const bool good = value == "1" || value == "1024";
+        EXPECT_EQ(r.status, good ? 0 : 1) << value;
+        EXPECT_EQ(r.out, good ? png : "") << value;
+        EXPECT_EQ(r.err,
+                  good ? ""
+                       : "gridpack: GRIDPACK_THREADS must be a whole number from 1 to 1024, not '" +
+                             value + "'\n");
+    }
+}
+
 TEST(Streams, OnlyAPipeIsCopiedToTmpdirOrElseTmpAndNothingIsLeftBehind) {
     TempDir dir, empty;
     const std::string image = largeImage(), file = dir.write("in.ppm", image), sub = empty.path;

@@ -8,6 +8,8 @@
 #include <map>
 #include <random>
 
+#include <png.h>
+
 #include "gridpack.h"
 #include "harness.h"
 #include "pngdecode.h"
@@ -235,5 +237,112 @@ TEST(CommentFile, EntriesComeBackAsWrittenAndUtf8TextsGoToItxt) {
             ASSERT_EQ(got[i].compression, (ztxt ? zipped : -1) + (itxt ? 2 : 0)) << i;
         }
         gridpack::freeCommentEntries(got, count);
+    }
+}
+
+namespace {
+// The same image data written by libpng itself, with the same filters and zlib level.
+std::string libpngWrites(const DecodedPng& d, int filters, int level) {
+    std::string out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep b, png_size_t n) {
+            static_cast<std::string*>(png_get_io_ptr(p))->append(reinterpret_cast<char*>(b), n);
+        },
+        nullptr);
+    png_set_IHDR(png, info, d.width, d.height, d.depth, d.colorType, 0, 0, 0);
+    std::vector<png_color> palette;
+    for (const auto& e : d.palette)
+        palette.push_back({png_byte(e[0]), png_byte(e[1]), png_byte(e[2])});
+    if (!palette.empty()) png_set_PLTE(png, info, palette.data(), int(palette.size()));
+    if (filters) png_set_filter(png, 0, filters);
+    if (level >= 0) png_set_compression_level(png, level);
+    png_write_info(png, info);
+    png_set_packing(png);
+    for (const std::vector<unsigned>& samples : d.rows) {
+        std::string row;
+        for (unsigned v : samples)
+            row += d.depth == 16 ? std::string{char(v >> 8), char(v)} : std::string(1, char(v));
+        png_write_row(png, reinterpret_cast<png_bytep>(row.data()));
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+size_t idatBytes(const std::string& png) {
+    size_t total = 0;
+    for (size_t at = 8; at + 8 <= png.size();) {
+        const size_t length = size_t(png_get_uint_32(reinterpret_cast<png_const_bytep>(&png[at])));
+        if (png.compare(at + 4, 4, "IDAT") == 0) total += length;
+        at += 12 + length;
+    }
+    return total;
+}
+} // namespace
+
+// Large images go out in strips deflated on worker threads: the same bytes for any number of
+// threads, and the image data libpng would write from the same rows and settings.
+TEST(Strips, SameBytesForAnyThreadCountAndLibpngsFilteredData) {
+    std::mt19937 rng(19);
+    const int filterBits[] = {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG,
+                              PNG_FILTER_PAETH};
+    // 8- and 16-bit colour and gray, 200 colours, a bitmap, gray with a mask, each in as many
+    // 256 KiB strips of filtered rows as written (one IDAT each), with two settings each.
+    const struct {
+        const char* magic;
+        int cols, rows;
+        unsigned maxval, colours;
+        int strips;
+        std::vector<std::string> settings[2];
+    } images[] = {{"P6", 400, 300, 255, 0, 2, {{}, {"-filter", "3"}}},
+                  {"P5", 300, 500, 65535, 0, 2, {{"-filter", "1"}, {"-force"}}},
+                  {"P3", 700, 500, 255, 200, 2, {{}, {"-compression", "1"}}},
+                  {"P4", 2400, 1200, 1, 0, 2, {{"-filter", "2"}, {"-compression", "9"}}},
+                  {"P5", 600, 500, 255, 1, 3, {{"-filter", "0"}, {"-filter", "4"}}}};
+    for (int i = 0; i < 10; ++i) {
+        const auto& im = images[i / 2];
+        const std::vector<std::string>& setting = im.settings[i % 2];
+        Case c;
+        c.magic = im.magic, c.cols = im.cols, c.rows = im.rows, c.maxval = im.maxval;
+        std::vector<Px> colours(im.colours);
+        for (Px& p : colours)
+            p = {unsigned(rng() % 256), unsigned(rng() % 256), unsigned(rng() % 256)};
+        for (int y = 0; y < c.rows; ++y)
+            for (int x = 0; x < c.cols; ++x) {
+                const unsigned v = unsigned(x * 7 + y * 3) + unsigned(rng() % 5),
+                               oneSample = c.magic != std::string("P6");
+                c.pixels.push_back(im.colours > 1
+                                       ? colours[(x / 9 + y / 7 + rng() % 2) % im.colours]
+                                       : Px{v % (c.maxval + 1),
+                                            (oneSample ? v : v * 5) % (c.maxval + 1),
+                                            unsigned(oneSample ? v : x ^ y) % (c.maxval + 1)});
+                if (im.colours == 1) c.alphas.push_back(unsigned(rng() % 256));
+            }
+        if (im.colours == 1) c.maskMagic = "P5", c.args = {"-alpha", "mask"};
+        c.args.insert(c.args.end(), setting.begin(), setting.end());
+        SCOPED_TRACE(std::string(im.magic) + " " + std::to_string(i) + " " +
+                     (setting.empty() ? "" : setting[0]));
+        setenv("GRIDPACK_THREADS", "1", 1);
+        const std::string one = convert(c);
+        setenv("GRIDPACK_THREADS", "3", 1);
+        EXPECT_EQ(convert(c), one);
+        unsetenv("GRIDPACK_THREADS");
+        const DecodedPng ours = decodePng(one);
+        verify(c, ours); // the pixels: libpng, given them, would filter them the same way
+        const int filters =
+            setting.size() > 1 && setting[0] == "-filter" ? filterBits[std::stoi(setting[1])] : 0;
+        const std::string theirPng = libpngWrites(
+            ours, filters,
+            setting.size() > 1 && setting[0] == "-compression" ? std::stoi(setting[1]) : -1);
+        EXPECT_EQ(ours.data, decodePng(theirPng).data);
+        EXPECT_EQ(ours.idatChunks, im.strips);
+        // The same zlib header, and within a few bytes a strip of the same compressed size.
+        EXPECT_EQ(one.substr(one.find("IDAT") + 4, 2),
+                  theirPng.substr(theirPng.find("IDAT") + 4, 2));
+        const double size = double(idatBytes(one)), theirs = double(idatBytes(theirPng));
+        EXPECT_NEAR(size, theirs, theirs / 1000 + 8 * im.strips) << size << " " << theirs;
     }
 }

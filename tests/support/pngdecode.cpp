@@ -148,7 +148,7 @@ DecodedPng decodePng(const std::string& bytes) {
     std::string idat;
     for (size_t at = 8; at + 12 <= bytes.size(); at += 12 + size_t(be32(bytes, at))) {
         const std::string type = bytes.substr(at + 4, 4);
-        if (type == "IDAT") idat += bytes.substr(at + 8, be32(bytes, at));
+        if (type == "IDAT") idat += bytes.substr(at + 8, be32(bytes, at)), ++d.idatChunks;
     }
     if (!d.interlace) {
         const size_t rowBytes = (perRow * unsigned(d.depth) + 7) / 8 + 1;
@@ -158,6 +158,7 @@ DecodedPng decodePng(const std::string& bytes) {
                        uLong(idat.size())) != Z_OK)
             throw std::runtime_error("IDAT does not inflate");
         for (unsigned y = 0; y < d.height; ++y) d.filters.push_back(raw[y * rowBytes]);
+        d.data.assign(raw.begin(), raw.end());
     }
     return d;
 }
