@@ -9,7 +9,7 @@
 # The 8-core column is a projection, not a run: the main thread reads, converts and filters while
 # the workers deflate, so the wall time on N cores is about max(main, total / N). main is the CPU
 # time of one thread at -compression 0 (filtering as ever, deflate only copies), total the CPU
-# time of one thread at the defaults.
+# time of one thread at the defaults; the ratio is to the floor's CPU time, its time alone.
 #
 #   bench/threads.sh corpus-dir [build-dir]      (build-dir default build-release)
 set -euo pipefail
@@ -21,6 +21,8 @@ base=${BASE:+$(cd "$BASE" && pwd)}
 for tool in "$build/gridpack" "$build/bench/floor" ${base:+"$base/gridpack"}; do
   [ -x "$tool" ] || { echo "missing $tool: build with -DCMAKE_BUILD_TYPE=Release" >&2; exit 1; }
 done
+ref=floor
+[ -z "$base" ] || ref=before
 work=$(mktemp -d "${TMPDIR:-/tmp}/gridpack-threads.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
@@ -34,7 +36,7 @@ timed() {
 median() { sort -n -k"$2" "$work/t.$1" | awk -v k="$2" '{a[NR]=$k} END {print a[int((NR+1)/2)]}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
 
-echo "| image | floor wall / CPU s | 1 thread: wall, CPU ratio | 2 threads: wall, CPU ratio |${base:+ before: wall ratio |} 8 cores (projected) | bytes | vs ${base:+before}${base:-floor} |"
+echo "| image | floor wall / CPU s | 1 thread: wall, CPU ratio | 2 threads: wall, CPU ratio |${base:+ before: wall ratio |} 8 cores (projected) | bytes | vs $ref |"
 echo "|---|---|---|---|${base:+---|}---|---|---|"
 if [ -f "$corpus/MANIFEST" ]; then cut -f1 "$corpus/MANIFEST"; else (cd "$corpus" && ls -- *.p[bgp]m); fi >"$work/list"
 while read -r file; do
@@ -60,10 +62,10 @@ while read -r file; do
   main=$(median stored 2) total=$(median one 2)
   eight=$(awk -v m="$main" -v t="$total" 'BEGIN {print (m > t / 8 ? m : t / 8)}')
   size=$(stat -c %s "$work/out.one")
-  against=$(stat -c %s "$work/out.${base:+base}${base:-floor}")
+  against=$(stat -c %s "$work/out.$([ -n "$base" ] && echo base || echo floor)")
   printf '| %s | %s / %s | %s, %s | %s, %s |%s %s | %s | %+.3f %% |\n' "$file" "$fw" "$fc" \
     "$(ratio "$(median one 1)" "$fw")" "$(ratio "$total" "$fc")" \
     "$(ratio "$(median two 1)" "$fw")" "$(ratio "$(median two 2)" "$fc")" \
-    "${base:+ $(ratio "$(median base 1)" "$fw") |}" "$(ratio "$eight" "$fw")" "$size" \
+    "${base:+ $(ratio "$(median base 1)" "$fw") |}" "$(ratio "$eight" "$fc")" "$size" \
     "$(awk -v a="$size" -v b="$against" 'BEGIN {print 100 * (a - b) / b}')"
 done <"$work/list"
