@@ -362,7 +362,13 @@ StripWriter* startStrips(const Conversion& c) {
     const int filters = filter >= 0 && filter <= 4                         ? filterMask[filter]
                         : type == PNG_COLOR_TYPE_PALETTE || c.bitDepth < 8 ? PNG_FILTER_NONE
                                                                            : PNG_ALL_FILTERS;
-    return stripsBegin(c.png_ptr, rowBytes, (pixelBits + 7) / 8, png_uint_32(c.rows), filters,
+    const ChunkWriter writeChunk = [](void* png, const char* name, const png_byte* data,
+                                      size_t length) {
+        png_write_chunk(static_cast<png_structp>(png), reinterpret_cast<png_const_bytep>(name),
+                        data, length);
+    };
+    return stripsBegin(writeChunk, c.png_ptr, rowBytes, (pixelBits + 7) / 8, png_uint_32(c.rows),
+                       filters,
                        compression >= 0 && compression <= 9 ? compression : Z_DEFAULT_COMPRESSION);
 }
 

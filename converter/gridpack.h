@@ -176,12 +176,15 @@ bool stripsWanted(size_t rowBytes, png_uint_32 rows, bool interlaced);
 // cores this process may run on, at most 16. A bad GRIDPACK_THREADS is a fatal error.
 unsigned writerThreads();
 struct StripWriter;
-// After png_write_info: rows (as PNG stores them, packed) go in with stripsAddRow, filtered with
-// the filters mask and deflated at the zlib level (Z_DEFAULT_COMPRESSION for zlib's own); the
-// IDAT chunks are written as strips complete, in order, and stripsFinish writes IEND in place of
-// png_write_end. stripsRelease stops the threads and frees everything, on any path.
-StripWriter* stripsBegin(png_structp png_ptr, size_t rowBytes, size_t bpp, png_uint_32 rows,
-                         int filters, int level);
+// Writes one chunk (type: four letters) of the PNG; called on the main thread only.
+using ChunkWriter = void (*)(void* context, const char* type, const png_byte* data, size_t length);
+// After the chunks before the image data: rows (as PNG stores them, packed) go in with
+// stripsAddRow, filtered with the filters mask and deflated at the zlib level
+// (Z_DEFAULT_COMPRESSION for zlib's own); the IDAT chunks go to writer as strips complete, in
+// order, and stripsFinish writes IEND. stripsRelease stops the threads and frees everything, on
+// any path.
+StripWriter* stripsBegin(ChunkWriter writer, void* context, size_t rowBytes, size_t bpp,
+                         png_uint_32 rows, int filters, int level);
 void stripsAddRow(StripWriter* strips, const png_byte* row);
 void stripsFinish(StripWriter* strips);
 void stripsRelease(StripWriter* strips);

@@ -6,7 +6,7 @@
 // before it so that matches reach across the cut as they would in one stream, and ended with a
 // sync flush (the last with the end of the stream); the strips then join into one zlib stream: a
 // header, the strips in order, and the Adler-32 of the whole, combined from the strips' own.
-// Worker threads only deflate: libpng and the messages are the main thread's.
+// Worker threads only deflate: the chunks are written, and errors reported, on the main thread.
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -93,7 +93,8 @@ unsigned writerThreads() {
 // out, and writes the finished ones in order. At most twice as many strips as threads are in
 // flight, so memory stays a few strips per thread whatever the image's size.
 struct StripWriter {
-    png_structp png;
+    ChunkWriter writeChunk;
+    void* context;
     size_t rowBytes, bpp, rowsPerStrip;
     int filters, level, strategy;
     png_uint_32 rows, rowsAdded = 0;
@@ -111,9 +112,9 @@ struct StripWriter {
     std::vector<std::thread> workers;
     size_t maxInFlight;
 
-    StripWriter(png_structp png_ptr, size_t bytes, size_t pixelBytes, png_uint_32 rowCount,
-                int filterMask, int zlibLevel, unsigned threads)
-        : png(png_ptr), rowBytes(bytes), bpp(pixelBytes),
+    StripWriter(ChunkWriter writer, void* writerContext, size_t bytes, size_t pixelBytes,
+                png_uint_32 rowCount, int filterMask, int zlibLevel, unsigned threads)
+        : writeChunk(writer), context(writerContext), rowBytes(bytes), bpp(pixelBytes),
           rowsPerStrip(std::max<size_t>(1, stripBytes / (bytes + 1))), filters(filterMask),
           level(zlibLevel),
           strategy(filterMask == PNG_FILTER_NONE ? Z_DEFAULT_STRATEGY : Z_FILTERED), rows(rowCount),
@@ -220,7 +221,7 @@ struct StripWriter {
         if (job.last)
             out.insert(out.end(), {png_byte(adler >> 24), png_byte(adler >> 16),
                                    png_byte(adler >> 8), png_byte(adler)});
-        png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), out.data(), out.size());
+        writeChunk(context, "IDAT", out.data(), out.size());
     }
 };
 
@@ -229,11 +230,11 @@ bool stripsWanted(size_t rowBytes, png_uint_32 rows, bool interlaced) {
     return !interlaced && rows > perStrip;
 }
 
-StripWriter* stripsBegin(png_structp png_ptr, size_t rowBytes, size_t bpp, png_uint_32 rows,
-                         int filters, int level) {
+StripWriter* stripsBegin(ChunkWriter writer, void* context, size_t rowBytes, size_t bpp,
+                         png_uint_32 rows, int filters, int level) {
     const unsigned threads = writerThreads();
     try {
-        return new StripWriter(png_ptr, rowBytes, bpp, rows, filters, level, threads);
+        return new StripWriter(writer, context, rowBytes, bpp, rows, filters, level, threads);
     } catch (const std::bad_alloc&) {
         pm_error("out of memory compressing the image data");
     }
@@ -247,9 +248,7 @@ void stripsAddRow(StripWriter* w, const png_byte* row) {
     }
 }
 
-void stripsFinish(StripWriter* w) {
-    png_write_chunk(w->png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0);
-}
+void stripsFinish(StripWriter* w) { w->writeChunk(w->context, "IEND", nullptr, 0); }
 
 void stripsRelease(StripWriter* w) { delete w; }
 
