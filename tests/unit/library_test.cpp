@@ -141,6 +141,8 @@ TEST_F(Library, ByteOrderPositionsArraysAndSizes) {
               "0 0 0 0 97 -1 4660 4660 305419896 -2 11");
     EXPECT_FATAL(pm_tell2(f, &position, 2), "invalid: 2.  Valid sizes are 4 and 8");
     std::fclose(f);
+    f = std::fopen("/dev/full", "w"); // the failure left to the closing of a written file
+    EXPECT_FATAL((std::fputc('x', f), pm_closew(f)), "Errno = No space left on device \\(28\\)");
     void *p = &p, *q = nullptr; // a product too large is nothing; a size of 0 is still a block
     mallocProduct(&p, size_t(1) << 63, 2), mallocProduct(&q, 0, 8);
     char** rows = pm_allocarray(3, 2, 4); // one block of rows of 12 bytes; no rows is no error
