@@ -88,6 +88,10 @@ TEST(Streams, ClosedDescriptorsAndUnreadableStreams) {
     EXPECT_EQ(runGridpack({"-text", dir.path, image}, o).err,
               "gridpack: '" + dir.path + "' is a directory, not a file\n");
     EXPECT_EQ(runGridpack({}, o).err, "gridpack: standard input is a directory, not a file\n");
+    // A comment file that opens but cannot be read (EIO): named when it is closed.
+    EXPECT_EQ(
+        runGridpack({"-text", "/proc/self/mem", image}).err,
+        "gridpack: 1 colors found\ngridpack: A file read or write error occurred at some point\n");
     // Standard input on a terminal is not waited on; a named file is read.
     o = RunOptions(), o.stdinTerminal = true;
     const std::string terminal =
