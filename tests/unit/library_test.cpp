@@ -5,14 +5,19 @@
 #include <climits>
 #include <cstdarg>
 #include <cstring>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "harness.h"
 #include "pixmill.h"
 
 namespace {
-// pm_error: the message on standard error and status 1.
-#define EXPECT_FATAL(statement, regex) EXPECT_EXIT(statement, ::testing::ExitedWithCode(1), regex)
+// pm_error: pm_fatal with status 1 and the message (as written on standard error).
+#define EXPECT_FATAL(statement, regex)                                                             \
+    EXPECT_THAT([&] { statement; },                                                                \
+                ::testing::Throws<pm_fatal>(::testing::AllOf(                                      \
+                    ::testing::Field(&pm_fatal::status, 1),                                        \
+                    ::testing::Property(&pm_fatal::what, ::testing::ContainsRegex(regex)))))
 
 // What f writes (up to 4 KiB) to the stream it is given.
 template <typename F> std::string written(F f) {
@@ -252,5 +257,5 @@ TEST_F(Library, FormatterAgreesWithThePlatformAndStartupHelpers) {
                   std::string(64, 'n'));
     EXPECT_DEATH(asprintfN(got, "%*d%*d", INT_MAX, 1, INT_MAX, 1),
                  "nstring:[0-9]+: failed assertion `str_l >= 0'");
-    EXPECT_FATAL((errno = ENOENT, pm_perror("")), "unit: No such file or directory\n");
+    EXPECT_FATAL((errno = ENOENT, pm_perror("")), "^No such file or directory$");
 }
