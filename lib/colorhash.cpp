@@ -204,8 +204,15 @@ bool ppm_countrow(pm_colorcounter* t, const pixel* row, int cols) {
 }
 
 bool ppm_countgrayrow(pm_colorcounter* t, const xel* row, int cols) {
-    for (int c = 0; c < cols && !t->exceeded; ++c)
-        if (!t->add(pixel{row[c].b, row[c].b, row[c].b})) t->exceeded = true;
+    // A gray value met before is counted through its slot alone: the whole of most graymaps.
+    for (int c = 0; c < cols && !t->exceeded; ++c) {
+        const pixval v = row[c].b;
+        const int slot = v < 256 ? t->graySlot[v] : -1;
+        if (slot >= 0)
+            t->counts[slot] += t->counts[slot] < INT_MAX;
+        else if (!t->add(pixel{v, v, v}))
+            t->exceeded = true;
+    }
     return !t->exceeded;
 }
 
