@@ -146,6 +146,9 @@ void verify(const Case& c, const DecodedPng& png) {
                     : 0;
             ASSERT_TRUE(p[3] == want || c.has("-transparent")) << "opacity of " << x << "," << y;
         }
+    // -transparent always gives a tRNS chunk; without it or a mask, nothing is transparent.
+    const bool opaque = png.trns.empty() && !(png.colorType & 4);
+    ASSERT_TRUE(c.has("-transparent") ? !png.trns.empty() : c.alphas.empty() ? opaque : true);
     // The smallest faithful form.
     const int bits = int(std::ceil(std::log2(c.maxval + 1.0)));
     const double indexBits = std::max(1.0, std::ceil(std::log2(double(census.size()))));
@@ -156,6 +159,10 @@ void verify(const Case& c, const DecodedPng& png) {
         << census.size() << " colours";
     ASSERT_FALSE(!c.has("-force") && c.maxval == 65535 && (rgb || free) && repeats &&
                  png.depth > 8);
+    for (size_t i = 0; i < png.palette.size() && c.has("-hist"); ++i) {
+        const auto it = census.find(png.palette[i]);
+        ASSERT_EQ(png.hist.at(i), it == census.end() ? 0 : std::min(it->second, 65535u));
+    }
     ASSERT_EQ(png.chunks.count("bKGD") + (png.interlace != 0),
               c.has("-background") + c.has("-interlace"));
 }
