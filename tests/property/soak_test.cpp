@@ -185,9 +185,10 @@ TEST(Soak, RandomImagesAndOptionsDecodeToTheirInputInTheSmallestForm) {
     }
 }
 
-// Facts and options straight to the form: colour type,depth, the palette (or its size), tRNS, bKGD,
-// hIST, sBIT, then the report and the chunk lines. Census colours are the first gray levels
-// v*15 or the colours given (257 of them for -palette); pairs are colour index * 256 + alpha.
+// Facts and options straight to the form: colour type,depth, the palette (or its size), tRNS,
+// bKGD, hIST, sBIT, then the report and the chunk lines. The census holds the first gray levels
+// v*15 (-1: 257 colours) and the colours given; pairs are colour index * 256 + alpha at a mask
+// maxval of 3, or -1 for too many.
 template <typename... T> std::string csv(T... v) {
     std::string s;
     ((s += (s.empty() ? "" : ",") + std::to_string(v)), ...);
@@ -195,44 +196,56 @@ template <typename... T> std::string csv(T... v) {
 }
 
 TEST(Decide, FactsAndOptionsMakeTheForm) {
+    const pixel R{255, 0, 0}, G{0, 255, 0}, B{0, 0, 255};
     // clang-format off
-    struct { std::vector<std::string> args; int type; pixval maxval; int bits, grays; std::vector<pixel> colors; std::vector<int> counts, pairs; pixel trans, back; const char* form; } rows[] = {
-        {{"-verbose"}, PLAIN_PGM, 255, 8, 16, {}, {}, {}, {}, {}, "3,4 PLTE=16 tRNS=0 | PNG palette has 16 entries, 0 of them non-opaque;Writing 4-bit color indexes;writing a 4-bit palette file; | "},
-        {{"-verbose"}, PLAIN_PGM, 255, 4, 17, {}, {}, {}, {}, {}, "0,4 PLTE=0 tRNS=0 sBIT=4 | palette index would be larger than the indexed value, so not doing colormap;Writing 4 bits per component per pixel;writing a 4-bit gray file; | No transparent color;Writing sBIT chunk with sbitval = 4;"},
-        {{"-background", "x"}, PLAIN_PPM, 65535, 8, 0, {}, {}, {}, {}, {4112, 8224, 65535}, "2,8 PLTE=0 tRNS=0 bKGD=255,16,32,255 sBIT=8,8,8 |  | "},
-        {{"-tr", "=x"}, PLAIN_PPM, 255, 8, 0, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}}, {}, {}, {0, 0, 255}, {}, "3,2 PLTE=0,0,255/0,255,0/255,0,0 tRNS=1 |  | "},
-        {{"-tr", "=x"}, PLAIN_PPM, 255, 8, 0, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}}, {}, {}, {0, 0, 254}, {}, "3,2 PLTE=255,0,0/0,255,0/0,0,255 tRNS=0 | specified transparent color not present in palette; ignoring -transparent; | "},
-        {{"-alpha", "m", "-background", "x", "-hist"}, PLAIN_PPM, 255, 8, 0, {{9, 9, 9}, {5, 6, 7}}, {200000, 1}, {0x0ff, 0x000, 0x164, 0x1ff}, {}, {9, 9, 9}, "3,2 PLTE=9,9,9/5,6,7/5,6,7/9,9,9 tRNS=2 bKGD=3 hIST=65535,1,1,65535 |  | "},
-        {{"-tr", "x"}, PLAIN_PGM, 255, 8, 17, {}, {}, {}, {16, 32, 48}, {}, "0,8 PLTE=0 tRNS=0 |  | specified transparent color is not gray, and the image is written as grayscale; ignoring -transparent;"},
-        {{"-palette", "p"}, PLAIN_PPM, 255, 8, 0, {}, {}, {}, {}, {}, "You specified -palette, but there are more than 256 colors in the image -- too many for a colormapped PNG"}};
+    struct { std::vector<std::string> args; int type; pixval maxval; int bits, grays; std::vector<pixel> colors; std::vector<int> counts, pairs; std::vector<pixel> ordered; pixel trans, back; const char* form; } rows[] = {
+        {{"-verbose"}, PLAIN_PGM, 255, 8, 16, {}, {}, {}, {}, {}, {}, "3,4 PLTE=16 | PNG palette has 16 entries, 0 of them non-opaque;Writing 4-bit color indexes;writing a 4-bit palette file; | "},
+        {{"-verbose"}, PLAIN_PGM, 255, 4, 17, {}, {}, {}, {}, {}, {}, "0,4 sBIT=4 | palette index would be larger than the indexed value, so not doing colormap;Writing 4 bits per component per pixel;writing a 4-bit gray file; | No transparent color;Writing sBIT chunk with sbitval = 4;"},
+        {{"-tr", "x", "-background", "x", "-verbose"}, PLAIN_PPM, 65535, 8, 0, {}, {}, {}, {}, {0, 257, 65535}, {4112, 8224, 65535}, "2,8 tRNS=255,0,1,255 bKGD=255,16,32,255 sBIT=8,8,8 | Writing 8 bits per component per pixel;writing a 24-bit RGB file; | Transparent color {gray, red, green, blue} = {255, 0, 1, 255};Writing bKGD chunk with background color  {gray, red, green, blue} = {255, 16, 32, 255};Writing sBIT chunk with sbitval = 8;"},
+        {{"-tr", "=x", "-background", "x"}, PLAIN_PPM, 255, 8, 0, {R, G, B}, {}, {}, {}, B, {1, 1, 1}, "3,2 PLTE=0,0,255/0,255,0/255,0,0/1,1,1 tRNS=0 bKGD=3 |  | "},
+        {{"-tr", "=x"}, PLAIN_PPM, 255, 8, 0, {R, G, B}, {}, {}, {}, {0, 0, 254}, {}, "3,2 PLTE=255,0,0/0,255,0/0,0,255 | specified transparent color not present in palette; ignoring -transparent; | "},
+        {{"-tr", "x"}, PLAIN_PPM, 255, 8, 0, {{0, 0, 0}, {2, 2, 2}}, {}, {}, {}, {1, 1, 1}, {}, "3,1 PLTE=0,0,0/2,2,2 tRNS=0 |  | "},
+        {{"-alpha", "m", "-background", "x", "-hist"}, PLAIN_PPM, 255, 8, 0, {{9, 9, 9}, {5, 6, 7}, {1, 1, 1}}, {200000, 100000, 1}, {0x000, 0x003, 0x101, 0x203}, {}, {}, {9, 9, 9}, "3,2 PLTE=9,9,9/5,6,7/1,1,1/9,9,9 tRNS=0,85 bKGD=3 hIST=65535,32768,1,65535 |  | "},
+        {{"-alpha", "m", "-verbose"}, PLAIN_PGM, 255, 8, 2, {}, {}, {-1}, {}, {}, {}, "4,8 sBIT=8 | too many color/transparency pairs, writing a non-mapped file;Writing 8 bits per component per pixel;writing a 16-bit gray+alpha file; | No transparent color;Writing sBIT chunk with sbitval = 8;"},
+        {{"-tr", "x", "-background", "x", "-verbose"}, PLAIN_PGM, 100, 7, 17, {}, {}, {}, {}, {16, 32, 48}, {0, 100, 0}, "0,8 bKGD=150,0,255,0 sBIT=7 | palette index would be larger than the indexed value, so not doing colormap;Writing 8 bits per component per pixel;writing an 8-bit gray file; | specified transparent color is not gray, and the image is written as grayscale; ignoring -transparent;No transparent color;Writing bKGD chunk with background color  {gray, red, green, blue} = {150, 0, 255, 0};Writing sBIT chunk with sbitval = 7;"},
+        {{"-background", "x"}, PLAIN_PPM, 255, 8, 255, {}, {}, {}, {}, {}, {1, 2, 3}, "3,8 PLTE=256 bKGD=255 |  | "},
+        {{"-palette", "p"}, PLAIN_PPM, 255, 8, 0, {R, G}, {}, {}, {G, R}, {}, {}, "3,1 PLTE=0,255,0/255,0,0 |  | "},
+        {{"-palette", "p"}, PLAIN_PPM, 255, 8, 0, {R, G}, {}, {}, {G, R, B}, {}, {}, "sizes of ordered palette (3) and existing palette (2) differ"},
+        {{"-palette", "p"}, PLAIN_PPM, 255, 8, 0, {R, G}, {}, {}, {G, B}, {}, {}, "failed to find color (255, 0, 0), which is in the input image, in the ordered palette"},
+        {{"-palette", "p"}, PLAIN_PPM, 255, 8, -1, {}, {}, {}, {}, {}, {}, "You specified -palette, but there are more than 256 colors in the image -- too many for a colormapped PNG"}};
     // clang-format on
     for (auto& row : rows) {
         const gridpack::Options o = scan(row.args);
         gridpack::Facts f;
-        f.maxval = row.maxval, f.type = row.type, f.meaningfulBits = row.bits;
-        for (unsigned v = 0; v < unsigned(row.grays); ++v)
+        f.maxval = row.maxval, f.type = row.type, f.meaningfulBits = row.bits, f.alphaMaxval = 3;
+        for (unsigned v = 0; v < unsigned(std::max(row.grays, 0)); ++v)
             f.census.push_back({{v * 15, v * 15, v * 15}, 1});
         for (size_t i = 0; i < row.colors.size(); ++i)
             f.census.push_back({row.colors[i], row.counts.empty() ? 1 : row.counts[i]});
-        f.colors = o.palette_file ? 257 : int(f.census.size()), f.censusTaken = f.colors > 0;
-        for (int p : row.pairs) f.pairs.push_back({row.colors[size_t(p >> 8)], gray(p & 255)});
-        f.transColor = row.trans, f.transExact = true, f.backColor = row.back;
+        f.colors = row.grays < 0 ? 257 : int(f.census.size()), f.censusTaken = f.colors > 0;
+        for (int p : row.pairs)
+            p < 0 ? void(f.tooManyPairs = true)
+                  : f.pairs.push_back({row.colors[size_t(p >> 8)], gray(p & 255)});
+        f.ordered = row.ordered, f.transColor = row.trans, f.backColor = row.back;
+        f.transExact = o.transstring && o.transstring[0] == '=';
         std::string got;
         try {
             const gridpack::Form form = gridpack::decide(f, o);
-            const png_color_16& b = form.background;
+            const png_color_16 &b = form.background, &t = form.transColor;
             const png_color_8& s = form.sbit;
             const unsigned n = form.paletteSize;
-            got = csv(form.colorType, form.bitDepth) + " PLTE=" + (n > 0 && n < 5 ? "" : csv(n));
+            got = csv(form.colorType, form.bitDepth) + (n ? " PLTE=" : "") + (n > 4 ? csv(n) : "");
             for (unsigned i = 0; i < n && n < 5; ++i)
                 got +=
                     (i ? "/" : "") + csv(form.palette[i].r, form.palette[i].g, form.palette[i].b);
-            got += " tRNS=" + csv(form.transSize);
+            for (unsigned i = 0; i < form.transSize; ++i)
+                got += (i ? "," : " tRNS=") + csv(form.pngTrans[i]);
+            if (form.hasTransColor) got += " tRNS=" + csv(t.gray, t.red, t.green, t.blue);
             if (form.hasBackground)
                 got += " bKGD=" +
                        (form.colorMapped ? csv(b.index) : csv(b.gray, b.red, b.green, b.blue));
-            if (form.hasHist)
-                got += " hIST=" + csv(form.hist[0], form.hist[1], form.hist[2], form.hist[3]);
+            for (unsigned i = 0; i < n && form.hasHist; ++i)
+                got += (i ? "," : " hIST=") + csv(form.hist[i]);
             if (form.hasSbit)
                 got += " sBIT=" + (form.colorType & 2 ? csv(s.red, s.green, s.blue) : csv(s.gray));
             got += " | ";
