@@ -147,26 +147,6 @@ struct pm_colorcounter {
         while (counts[h] >= 0 && !PPM_EQUAL(colors[h], p)) h = (h + 1) & mask;
         return h;
     }
-    // Counts one pixel; false when it is a colour beyond the limit.
-    bool add(const pixel& p) {
-        if (colorCount == 0 || !PPM_EQUAL(colors[last], p)) {
-            const bool gray8 = p.r == p.b && p.g == p.b && p.b < 256;
-            if (gray8 && graySlot[p.b] >= 0) {
-                last = unsigned(graySlot[p.b]);
-            } else {
-                last = probe(p);
-                if (counts[last] < 0) {
-                    if (colorCount == maxcolors) return false;
-                    colors[last] = p;
-                    counts[last] = 0;
-                    firstSeen[colorCount++] = last;
-                }
-                if (gray8) graySlot[p.b] = int(last);
-            }
-        }
-        if (counts[last] < INT_MAX) ++counts[last];
-        return true;
-    }
 };
 
 pm_colorcounter* ppm_countbegin(int maxcolors) {
@@ -197,23 +177,46 @@ pm_colorcounter* ppm_countbegin(int maxcolors) {
     return t;
 }
 
-bool ppm_countrow(pm_colorcounter* t, const pixel* row, int cols) {
-    for (int c = 0; c < cols && !t->exceeded; ++c)
-        if (!t->add(row[c])) t->exceeded = true;
+// Counts the row of pixels that pixelAt(col) gives; false once a colour beyond the limit is met.
+// The counter's scalars live in locals meanwhile: a count stored through a pointer would otherwise
+// make the compiler reload them for every pixel.
+template <typename PixelAt> static bool countRow(pm_colorcounter* t, int cols, PixelAt pixelAt) {
+    if (t->exceeded) return false;
+    int* const counts = t->counts;
+    unsigned int last = t->last;
+    int colorCount = t->colorCount;
+    for (int c = 0; c < cols; ++c) {
+        const pixel p = pixelAt(c);
+        if (colorCount == 0 || !PPM_EQUAL(t->colors[last], p)) {
+            const bool gray8 = p.r == p.b && p.g == p.b && p.b < 256;
+            if (gray8 && t->graySlot[p.b] >= 0) {
+                last = unsigned(t->graySlot[p.b]);
+            } else {
+                last = t->probe(p);
+                if (counts[last] < 0) {
+                    if (colorCount == t->maxcolors) {
+                        t->exceeded = true;
+                        break;
+                    }
+                    t->colors[last] = p;
+                    counts[last] = 0;
+                    t->firstSeen[colorCount++] = last;
+                }
+                if (gray8) t->graySlot[p.b] = int(last);
+            }
+        }
+        counts[last] += counts[last] < INT_MAX;
+    }
+    t->last = last, t->colorCount = colorCount;
     return !t->exceeded;
 }
 
+bool ppm_countrow(pm_colorcounter* t, const pixel* row, int cols) {
+    return countRow(t, cols, [row](int c) { return row[c]; });
+}
+
 bool ppm_countgrayrow(pm_colorcounter* t, const xel* row, int cols) {
-    // A gray value met before is counted through its slot alone: the whole of most graymaps.
-    for (int c = 0; c < cols && !t->exceeded; ++c) {
-        const pixval v = row[c].b;
-        const int slot = v < 256 ? t->graySlot[v] : -1;
-        if (slot >= 0)
-            t->counts[slot] += t->counts[slot] < INT_MAX;
-        else if (!t->add(pixel{v, v, v}))
-            t->exceeded = true;
-    }
-    return !t->exceeded;
+    return countRow(t, cols, [row](int c) { return pixel{row[c].b, row[c].b, row[c].b}; });
 }
 
 void ppm_countabandon(pm_colorcounter* t) {
