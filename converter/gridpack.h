@@ -65,7 +65,8 @@ bool parseModificationTime(const char* date, const char* time, png_time* timeP);
 
 // ---- The raster walker (raster.cpp) ------------------------------------------------------------
 
-using RowBlock = std::unique_ptr<void, void (*)(void*)>;
+// A block of memory with the function that frees it.
+using Block = std::unique_ptr<void, void (*)(void*)>;
 
 // One raster of a seekable file: the image (xel rows) or the alpha mask (gray rows). Every pass
 // begins with rewind() and reads rows in order; passes counts the passes begun.
@@ -75,7 +76,7 @@ struct Raster {
     int cols = 0, rows = 0, format = 0;
     pixval maxval = 0;
     int passes = 0;
-    RowBlock row{nullptr, pm_freerow};
+    Block row{nullptr, pm_freerow};
 
     // Reads the header (of a graymap when gray) and records where the raster starts.
     void readHeader(bool gray);
@@ -203,8 +204,6 @@ void progressPlan(Progress& p, int passes);
 void progressEnd(Progress& p);
 
 // ---- The conversion (convert.cpp, measure.cpp, emit.cpp) --------------------------------------
-
-using Block = std::unique_ptr<void, void (*)(void*)>;
 
 // The writing stage: libpng's structures, the row buffers and the lookups from pixels to PNG
 // samples or palette indexes. Every libpng call goes through one wrapper in emit.cpp, whose
