@@ -1,157 +1,176 @@
-// gridpack's internals: the option settings and the interfaces between the converter's modules.
+// gridpack's engine. A conversion goes read -> measure -> decide -> emit:
+//   options.cpp  the command line, scanned once into Options, which nothing writes afterwards
+//   raster.cpp   Raster: the image's (and the alpha mask's) raster, rewound per pass, row by row
+//   measure.cpp  the header and the passes over the raster, into one record of Facts
+//   decide.cpp   Facts + Options -> Form: colour type, depth, palette, chunks, the report; no I/O
+//   emit.cpp     the Form carried out through libpng, the rows re-read and converted
+//   convert.cpp  Conversion: owns everything a run makes, and runs the four steps in order
+// The image is never held whole: every pass re-reads it (and the mask) from the input.
 #ifndef GRIDPACK_H
 #define GRIDPACK_H
 
 #include <csetjmp>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <png.h>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "pixmill.h"
 
 namespace gridpack {
 
-// ---- Option settings (options.cpp): written by the command-line scan, read by the engine ------
-// The driver rewrites two of them: alpha is cleared and transparent set to 2 when an alpha mask
-// reduces to one transparent colour.
+// ---- Options (options.cpp) --------------------------------------------------------------------
 
-extern int verbose;
-extern int downscale;
-extern int interlace;
-extern int force;
-extern int alpha;
-extern const char* alpha_file;
-extern int transparent; // -1 none, 1 from -transparent, 2 taken from the alpha mask
-extern const char* transstring;
-extern int background; // -1 none, 1 from -background
-extern const char* backstring;
-extern float gamma; // -1.0 means no gAMA chunk
-extern int hist;
-extern float chroma_wx, chroma_wy, chroma_rx, chroma_ry, chroma_gx, chroma_gy, chroma_bx, chroma_by;
-extern int phys_x, phys_y, phys_unit; // phys_unit -1 means no pHYs chunk
-extern int text;
-extern int ztxt;
-extern const char* text_file;
-extern int mtime;
-extern const char* date_string;
-extern const char* time_string;
-extern int filter;      // 0..4, or -1 for libpng's choice
-extern int compression; // 0..9, or -1 for libpng's default
+struct Options {
+    bool verbose = false;
+    bool downscale = false;
+    bool interlace = false;
+    bool force = false;
+    bool alpha = false;
+    const char* alpha_file = nullptr;
+    int transparent = -1; // -1 none, 1 from -transparent
+    const char* transstring = nullptr;
+    int background = -1; // -1 none, 1 from -background
+    const char* backstring = nullptr;
+    float gamma = -1.0f; // -1.0 means no gAMA chunk
+    bool hist = false;
+    float chroma_wx = -1.0f, chroma_wy = -1.0f, chroma_rx = -1.0f, chroma_ry = -1.0f;
+    float chroma_gx = -1.0f, chroma_gy = -1.0f, chroma_bx = -1.0f, chroma_by = -1.0f;
+    int phys_x = -1, phys_y = -1, phys_unit = -1; // phys_unit -1 means no pHYs chunk
+    bool text = false;
+    bool ztxt = false;
+    const char* text_file = nullptr;
+    bool mtime = false;
+    const char* date_string = nullptr;
+    const char* time_string = nullptr;
+    const char* palette_file = nullptr;
+    int filter = -1;      // 0..4, or -1 for libpng's choice
+    int compression = -1; // 0..9, or -1 for libpng's default
+};
 
 extern const char* const usageText;
 
-// Restores every setting to its default (the engine's tests and fuzzers run many conversions).
-void resetOptions();
-// Scans the converter's own options from argv[1]; returns the index of the first argument that
-// is not an option. The ordered-palette file name, if given, comes back through paletteFileP.
-int parseOptions(int argc, char* argv[], const char** paletteFileP);
+// Scans the converter's own options from argv[1] into *options (which starts from the
+// defaults); returns the index of the first argument that is not an option.
+int parseOptions(int argc, char* argv[], Options* options);
 // The five-line version report on standard error.
 void displayVersion();
 // The tIME value of -time's date (y-m-d; a year below 100 counts from 1900) and time (h, h:m or
 // h:m:s); false unless both are numbers that make a real date and time.
 bool parseModificationTime(const char* date, const char* time, png_time* timeP);
 
-// ---- Conversion driver (convert.cpp) and PNG emission (emit.cpp) ------------------------------
+// ---- The raster walker (raster.cpp) ------------------------------------------------------------
 
-// The driver's result; only ever 0.
-extern int errorlevel;
+// A block of memory with the function that frees it.
+using Block = std::unique_ptr<void, void (*)(void*)>;
 
-// Converts one anymap image (ifP must be seekable) to a PNG on standard output; afP, pfP and
-// tfP (alpha mask, ordered palette, comment file) may be null. Returns the exit status.
-int convertpnm(FILE* ifP, FILE* afP, FILE* pfP, FILE* tfP);
-// The same, writing the PNG to ofP.
-int convertpnmTo(FILE* ifP, FILE* afP, FILE* pfP, FILE* tfP, FILE* ofP);
+// One raster of a seekable file: the image (xel rows) or the alpha mask (gray rows). Every pass
+// begins with rewind() and reads rows in order; passes counts the passes begun.
+struct Raster {
+    FILE* file = nullptr;
+    pm_filepos start = 0; // where the raster begins
+    int cols = 0, rows = 0, format = 0;
+    pixval maxval = 0;
+    int passes = 0;
+    Block row{nullptr, pm_freerow};
 
-// A pass's own row of xels, freed when the pass returns and also when a fatal error throws (fuzz
-// builds). The passes make no libpng call, so no longjmp can skip its destructor.
-using XelRow = std::unique_ptr<xel, void (*)(void*)>;
-inline XelRow allocXelRow(int cols) {
-    return XelRow(static_cast<xel*>(pm_allocrow(cols, int(sizeof(xel)))), pm_freerow);
-}
-
-// ---- Significant bits (sigbits.cpp) ------------------------------------------------------------
-
-// How many rightmost bits of the samples carry information, 1 to 16.
-void findRedundantBits(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval maxval,
-                       int format, bool alpha, bool force, int* meaningfulBitsP);
-void meaningful_bits_pgm(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval maxval,
-                         int format, int* meaningfulBitsP);
-void meaningful_bits_ppm(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval maxval,
-                         int format, int* meaningfulBitsP);
-
-// ---- Alpha mask to one transparent colour (alphatrans.cpp) -------------------------------------
-
-// True when every pixel is fully transparent or opaque and the transparent ones share one colour
-// that no opaque pixel has; that colour comes back at the image's maxval.
-void alpha_trans(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval maxval, int format,
-                 gray** alpha_mask, gray alphaMaxval, bool* canBeTransIndexP,
-                 pixel* alphaTransColorP);
-
-// ---- Colour census and the colour-and-alpha table (census.cpp) ---------------------------------
-
-// The cached census of at most maxColors colours; a null histogram (colors = maxColors + 1) when
-// the image has more. Only the first call after freeChv reads the image.
-void getChv(FILE* ifP, pm_filepos rasterPos, int cols, int rows, pixval maxval, int format,
-            int maxColors, color_hist* chvP, int* colorsP);
-void freeChv();
-
-struct color_alpha_entry {
-    pixel color;
-    gray alpha;
-    int value;
-    color_alpha_entry* next;
+    // Reads the header (of a graymap when gray) and records where the raster starts.
+    void readHeader(bool gray);
+    void rewind();
+    xel* next();
+    const gray* nextGray();
+    // A bitmap's row as one byte per pixel, into the caller's buffer.
+    void nextBits(bit* bits);
 };
-typedef color_alpha_entry** color_alpha_hash;
 
-color_alpha_hash alloccoloralphahash();
-color_alpha_entry* addtocoloralphahash(color_alpha_hash table, const pixel* colorP,
-                                       const gray* alphaP, int value);
-// The pair's value, or -1.
-int lookupColorAlpha(color_alpha_hash table, const pixel* colorP, const gray* alphaP);
-void freecoloralphahash(color_alpha_hash table);
-
-// ---- Palette construction and its transparent and background entries (palette.cpp) -------------
+// ---- Measuring (measure.cpp) -------------------------------------------------------------------
 
 constexpr unsigned int MAXPALETTEENTRIES = 256;
 
-// The census colours, in census order or in the order of the ordered-palette file pfP.
-void compute_nonalpha_palette(const color_hist chv, int colors, FILE* pfP, pixel palette[],
-                              unsigned int* paletteSizeP, gray transValues[],
-                              unsigned int* transSizeP);
-void readOrderedPalette(FILE* pfP, pixel orderedPalette[], unsigned int* orderedSizeP);
-// One entry per colour-and-alpha pair, translucent entries first; *tooManyPairsP set (and
-// *paletteSizeP the pair count) when there are more than 256 pairs.
-void compute_alpha_palette(FILE* ifP, int cols, int rows, pixval maxval, int format,
-                           pm_filepos rasterPos, gray** alpha_mask, gray alphaMaxval,
-                           pixel palette[], gray transValues[], unsigned int* paletteSizeP,
-                           unsigned int* transSizeP, bool* tooManyPairsP);
-// The nearest entry (lowest index on ties); false for an empty palette. Either out-pointer may
-// be null.
-bool closestColorInPalette(pixval r, pixval g, pixval b, const pixel palette[],
-                           unsigned int paletteSize, unsigned int* indexP, unsigned int* distanceP);
-void makeOneColorTransparentInPalette(pixval r, pixval g, pixval b, bool transExact,
-                                      pixel palette[], unsigned int paletteSize, gray transValues[],
-                                      unsigned int* transSizeP);
-void findOrAddBackgroundInPalette(pixval r, pixval g, pixval b, pixel palette[],
-                                  unsigned int* paletteSizeP, int* backgroundIndexP);
+struct AlphaPair {
+    pixel color;
+    gray alpha;
+};
 
-// ---- Index lookup, depth and the PNG palette (lookup.cpp) --------------------------------------
+// What the passes found out; decide() turns it, with the options, into the PNG form.
+struct Facts {
+    int cols = 0, rows = 0;
+    pixval maxval = 0;
+    int format = 0;
+    int type = 0;           // PLAIN_PBM, PLAIN_PGM or PLAIN_PPM; a pixmap of gray pixels is PGM
+    int meaningfulBits = 0; // rightmost bits of the samples that carry information
 
-void computeColorMapLookupTable(bool colorMapped, const pixel palette[], unsigned int paletteSize,
-                                const gray transValues[], unsigned int transSize, bool alpha,
-                                gray alphaMaxval, color_hash* colorHashP,
-                                color_alpha_hash* colorAlphaHashP);
-void buildColorLookup(const pixel palette[], unsigned int paletteSize, color_hash* colorHashP);
-void buildColorAlphaLookup(const pixel palette[], unsigned int paletteSize,
-                           const gray transValues[], unsigned int transSize, gray alphaMaxval,
-                           color_alpha_hash* colorAlphaHashP);
-void computePixelWidth(bool colorMapped, unsigned int paletteSize, int pnm_type, int meaningfulBits,
-                       bool alpha, int* bitDepthP, int* pixelWidthP);
-void createPngPalette(const pixel palette[], unsigned int paletteSize, pixval maxval,
-                      const gray transValues[], unsigned int transSize, gray alphaMaxval,
-                      png_color pngPalette[], png_byte pngTrans[]);
-// Red, green and blue scaled from maxval to pngMaxval; gray is the blue one.
-png_color_16 xelToPngColor_16(xel color, pixval maxval, pixval pngMaxval);
+    bool mask = false;           // an alpha mask was given
+    gray alphaMaxval = 255;      // its maxval
+    bool maskIsOneColor = false; // the mask only makes one colour transparent...
+    pixel maskColor{};           // ...this one
+
+    // The census, taken when a palette is possible: colours and counts in histogram order, or
+    // colors = 257 when there are more.
+    bool censusTaken = false;
+    int colors = 0;
+    std::vector<color_count> census;
+
+    // The colour-and-alpha pairs (with a mask): per census colour, in order of first appearance.
+    bool pairsTaken = false;
+    bool tooManyPairs = false;
+    unsigned int pairCount = 0;
+    std::vector<AlphaPair> pairs;
+
+    std::vector<pixel> ordered; // the pixels of -palette's file, once read
+
+    // -transparent (exact when it began with '=') and -background at the image's maxval.
+    pixel transColor{};
+    bool transExact = false;
+    pixel backColor{};
+};
+
+// Whether the palette question is settled by the census: no census, too many colours, an index
+// as wide as the gray value it stands for, or a palette.
+enum class PaletteVerdict { NoCensus, TooManyColors, IndexTooWide, Palette };
+PaletteVerdict paletteVerdict(const Facts& f, const Options& o);
+// Whether the alpha mask is written as alpha (a channel, or palette opacities).
+bool maskKept(const Facts& f, const Options& o);
+
+// ---- Deciding (decide.cpp) ----------------------------------------------------------------------
+
+// The PNG form of one conversion, complete: emission only carries it out.
+struct Form {
+    int type = 0;       // the anymap type the rows are converted from (PGM for gray pixmaps)
+    bool alpha = false; // the mask goes into the pixels (channel or palette opacities)
+    bool colorMapped = false;
+    png_byte colorType = 0;
+    int bitDepth = 0;
+    int pixelWidth = 0;
+    pixval pngMaxval = 0;
+
+    unsigned int paletteSize = 0, transSize = 0;
+    pixel palette[MAXPALETTEENTRIES]{};    // at the image's maxval
+    gray transValues[MAXPALETTEENTRIES]{}; // at the mask's maxval; opaque beyond transSize
+    png_color pngPalette[MAXPALETTEENTRIES]{};
+    png_byte pngTrans[MAXPALETTEENTRIES]{};
+    bool hasHist = false;
+    png_uint_16 hist[MAXPALETTEENTRIES]{};
+
+    bool hasTransColor = false; // tRNS of a gray or RGB image
+    png_color_16 transColor{};
+    bool hasBackground = false;
+    png_color_16 background{};
+    bool hasSbit = false;
+    png_color_8 sbit{};
+
+    // Messages in order: those of the decision, printed before the PNG is begun, and those of
+    // the chunks, printed as the chunks are set up.
+    std::vector<std::string> report, chunkReport;
+};
+
+// The form for the facts under the options; stops with pm_error on a choice that cannot be
+// made (-palette with too many colours or with a mask, a palette file that does not match).
+Form decide(const Facts& f, const Options& o);
 
 // c from the scale of maxval m to that of n, rounded to nearest (halves up), in unsigned 32 bits.
 inline unsigned int scaleSample(unsigned int c, unsigned int n, unsigned int m) {
@@ -189,15 +208,94 @@ void stripsAddRow(StripWriter* strips, const png_byte* row);
 void stripsFinish(StripWriter* strips);
 void stripsRelease(StripWriter* strips);
 
-// ---- The progress line on a terminal (progress.cpp) -------------------------------------------
+// ---- The progress line on a terminal (progress.cpp) --------------------------------------------
 
-// Starts listening to the reading of ifP when standard error is a terminal and messages are on;
-// expectedPasses is the most passes over the raster the conversion may take.
-void progressBegin(FILE* ifP, pm_filepos rasterPos, int expectedPasses);
+struct Progress {
+    bool listening = false;
+    FILE* input = nullptr;
+    long long rasterPos = 0, end = 0; // the share of a pass is the share of these bytes read
+    int started = 0, remaining = 0;   // passes begun, and those still expected
+    unsigned calls = 0;
+    double start = 0, last = 0;
+    volatile sig_atomic_t shown = 0; // read by the signal handler too
+    struct sigaction before[3];
+
+    Progress() = default;
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+    ~Progress();
+};
+
+// Starts listening to the reading of the input when standard error is a terminal and messages
+// are on; plannedPasses is the most passes over the raster the conversion may take.
+void progressBegin(Progress& p, FILE* input, pm_filepos rasterPos, int plannedPasses);
 // The passes still to come, once they are known.
-void progressPlan(int passes);
+void progressPlan(Progress& p, int passes);
 // Erases the line and stops listening.
-void progressEnd();
+void progressEnd(Progress& p);
+
+// ---- The conversion (convert.cpp, measure.cpp, emit.cpp) --------------------------------------
+
+// The writing stage: libpng's structures, the row buffers and the lookups from pixels to PNG
+// samples or palette indexes. Every libpng call goes through one wrapper in emit.cpp, whose
+// landing point is the only one; the output callbacks record a failed write here.
+struct PngWriter {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    jmp_buf landing;
+    bool armed = false;
+    int writeErrno = 0;
+
+    Block pngRow{nullptr, std::free}; // cols x 8 bytes: the widest pixel is four 16-bit samples
+    Block bitRow{nullptr, std::free}; // cols bits, one per byte, for bitmaps as 1-bit gray
+    Block sampleScale{nullptr, std::free}; // input sample -> PNG sample, maxval + 1 entries
+    Block alphaScale{nullptr, std::free};  // mask value -> PNG alpha sample
+    int grayIndex[256];                    // palette index of each gray value, -1 until met
+    std::unique_ptr<color_hash_entry*, void (*)(color_hash)> colorIndex{nullptr, ppm_freecolorhash};
+    // With a mask: per palette colour (colorIndex gives its slot), its (alpha, index) pairs.
+    std::vector<std::vector<std::pair<gray, int>>> alphaIndex;
+    // A large image's data in strips on worker threads; released (threads joined) on any path.
+    std::unique_ptr<StripWriter, void (*)(StripWriter*)> strips{nullptr, stripsRelease};
+
+    PngWriter() = default;
+    PngWriter(const PngWriter&) = delete;
+    PngWriter& operator=(const PngWriter&) = delete;
+    ~PngWriter();
+};
+
+// Everything one conversion makes, released on every path by its destructors.
+struct Conversion {
+    const Options& options;
+    FILE* palettefile;
+    FILE* textfile;
+    FILE* output;
+    Raster image;
+    Raster mask; // file null without -alpha
+    Facts facts;
+    Progress progress;
+    PngWriter writer;
+
+    Conversion(const Options& o, FILE* ifP, FILE* afP, FILE* pfP, FILE* tfP, FILE* ofP)
+        : options(o), palettefile(pfP), textfile(tfP), output(ofP) {
+        image.file = ifP;
+        mask.file = afP;
+    }
+};
+
+// Stops the conversion with a message; the input's error flag is reported first, as closing it
+// would have.
+[[noreturn]] void stopConversion(const Conversion& c, const char* format, ...) PM_PRINTF(2, 3);
+
+// The header, the passes and the facts; the progress line begins here.
+void measure(Conversion& c);
+// Creates libpng's structures (before anything is read, so that their failure comes first).
+void createWriter(Conversion& c);
+// Writes the PNG of the form: header, chunks, every row.
+void emit(Conversion& c, const Form& form);
+
+// Converts one anymap image (ifP must be seekable, and afP if given) to a PNG on ofP; afP, pfP
+// and tfP (alpha mask, ordered palette, comment file) may be null.
+void convertpnm(const Options& o, FILE* ifP, FILE* afP, FILE* pfP, FILE* tfP, FILE* ofP);
 
 // ---- Comment file to text chunks (textchunks.cpp) ----------------------------------------------
 
@@ -205,68 +303,6 @@ void progressEnd();
 // too); the count through countP.
 png_text* readCommentFile(FILE* tfP, bool ztxt, int* countP);
 void freeCommentEntries(png_text* entries, int count);
-// Reads the comment file and attaches its entries to the PNG info structure.
-void gridpack_read_text(png_structp png_ptr, png_infop info_ptr, FILE* tfP, bool ztxt,
-                        bool verbose);
-
-// ---- The state of one conversion (convert.cpp, emit.cpp) -----------------------------------
-
-// libpng's error pointer: the error handler longjmps to the buffer armed last.
-struct gridpack_jmpbuf {
-    jmp_buf jmpbuf;
-};
-extern gridpack_jmpbuf gridpack_jmpbuf_struct;
-
-// The state of one conversion, shared by the driver and the PNG emission. It is plain data in
-// static storage, so a longjmp from libpng finds it intact and skips no destructor.
-struct Conversion {
-    png_structp png_ptr;
-    png_infop info_ptr;
-
-    int cols, rows;
-    pixval maxval;
-    int format;       // the format code of the header; never changed
-    int pnm_type;     // its format type, lowered from PPM to PGM by the gray test
-    pixval maxmaxval; // the maxval at which colour texts are parsed
-    pm_filepos rasterPos;
-    xel* xelrow;
-
-    gray** alpha_mask;
-    int alphaCols, alphaRows;
-    gray alphaMaxval;
-
-    pixel transColor;
-    bool transExact;
-    pixel backColor;
-    int meaningfulBits;
-
-    color_hist chv;
-    int colors;
-    bool colorMapped;
-    pixel palette[MAXPALETTEENTRIES];
-    unsigned int paletteSize;
-    gray transValues[MAXPALETTEENTRIES];
-    unsigned int transSize;
-    int backgroundIndex;
-    bool tooManyPairs;
-    color_hash colorHash;
-    color_alpha_hash colorAlphaHash;
-
-    int bitDepth;
-    int pixelWidth;
-    pixval pngMaxval;
-    StripWriter* strips; // while a large image's data goes out in strips
-};
-
-// Writes the PNG header, the ancillary chunks and every row from the decision in c; frees what
-// the conversion allocated.
-void writePng(Conversion& c, FILE* ifP, FILE* tfP, FILE* ofP);
-// Frees emit.cpp's row buffers and scale tables (part of releasing a conversion).
-void releaseRowBuffers();
-// Frees and clears everything a conversion holds (libpng structures, rows, tables, the alpha
-// mask, the census cache): at the end of a conversion, and, in builds where pm_error throws
-// (fuzzing), after one that failed, so that the next starts clean.
-void resetConversion();
 
 } // namespace gridpack
 

@@ -29,26 +29,29 @@ static bool parkClosedStandardDescriptors() {
 
 // Standard input can be read once: a second file named "-" would find it used up (or the
 // image would be taken for the mask).
-static void refuseSecondStandardInput(const char* inputName, const char* paletteFile) {
+static void refuseSecondStandardInput(const Options& o, const char* inputName) {
     const char* readers[4];
     int count = 0;
     const auto fromStdin = [](const char* name) { return name && std::strcmp(name, "-") == 0; };
     if (fromStdin(inputName)) readers[count++] = "the image";
-    if (alpha && fromStdin(alpha_file)) readers[count++] = "-alpha";
-    if (fromStdin(paletteFile)) readers[count++] = "-palette";
-    if ((text || ztxt) && fromStdin(text_file)) readers[count++] = ztxt ? "-ztxt" : "-text";
+    if (o.alpha && fromStdin(o.alpha_file)) readers[count++] = "-alpha";
+    if (fromStdin(o.palette_file)) readers[count++] = "-palette";
+    if ((o.text || o.ztxt) && fromStdin(o.text_file)) readers[count++] = o.ztxt ? "-ztxt" : "-text";
     if (count > 1)
         pm_error("%s and %s both read standard input ('-'); only one file can come from it",
                  readers[0], readers[1]);
 }
 
-int main(int argc, char* argv[]) {
+// Opens the files, converts, closes; a fatal error anywhere ends here as an exception, its
+// message already written.
+static int run(int argc, char* argv[]) {
     const bool stdoutClosed = parkClosedStandardDescriptors();
     pnm_init(&argc, argv);
     if (stdoutClosed) pm_error("Standard output is closed; there is nowhere to write the PNG");
 
-    const char* paletteFile;
-    int argn = parseOptions(argc, argv, &paletteFile);
+    Options options;
+    int argn = parseOptions(argc, argv, &options);
+    const Options& o = options;
     // Judged now, for every image: found only when a large one is written, a bad value would
     // stop the run halfway through the PNG.
     writerThreads();
@@ -61,7 +64,7 @@ int main(int argc, char* argv[]) {
     // name is what the user sees.
     const char* inputName = "-";
     if (argn < argc) inputName = argv[argn++];
-    refuseSecondStandardInput(inputName, paletteFile);
+    refuseSecondStandardInput(o, inputName);
     // Most often the image name was forgotten (or taken as an option's value): waiting for an
     // image typed on the terminal would only look like a hang.
     if (std::strcmp(inputName, "-") == 0 && isatty(STDIN_FILENO))
@@ -69,16 +72,26 @@ int main(int argc, char* argv[]) {
     FILE* ifP = pm_openr_seekable(inputName);
     if (argn < argc) pm_usage(usageText);
 
-    FILE* afP = alpha ? pm_openr(alpha_file) : nullptr;
-    FILE* pfP = paletteFile ? pm_openr(paletteFile) : nullptr;
-    FILE* tfP = (text || ztxt) ? pm_openr(text_file) : nullptr;
+    // The mask is re-read beside the image in every pass, so it must be seekable too.
+    FILE* afP = o.alpha ? pm_openr_seekable(o.alpha_file) : nullptr;
+    FILE* pfP = o.palette_file ? pm_openr(o.palette_file) : nullptr;
+    FILE* tfP = (o.text || o.ztxt) ? pm_openr(o.text_file) : nullptr;
 
-    const int result = convertpnm(ifP, afP, pfP, tfP);
+    convertpnm(o, ifP, afP, pfP, tfP, stdout);
 
     if (afP) pm_closer(afP);
     if (pfP) pm_closer(pfP);
     if (tfP) pm_closer(tfP);
     pm_closer(ifP);
     pm_closew(stdout);
-    return result;
+    return 0;
+}
+
+int main(int argc, char* argv[]) {
+    try {
+        return run(argc, argv);
+    } catch (const pm_fatal& fatal) {
+        // Returning flushes standard output as exit did: a partial PNG still goes out.
+        return fatal.status;
+    }
 }

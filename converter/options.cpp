@@ -1,4 +1,4 @@
-// The option settings and the scan of the converter's own command-line options.
+// The scan of the converter's own command-line options into one Options record.
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -14,54 +14,12 @@
 
 namespace gridpack {
 
-int verbose;
-int downscale;
-int interlace;
-int force;
-int alpha;
-const char* alpha_file;
-int transparent;
-const char* transstring;
-int background;
-const char* backstring;
-float gamma;
-int hist;
-float chroma_wx, chroma_wy, chroma_rx, chroma_ry, chroma_gx, chroma_gy, chroma_bx, chroma_by;
-int phys_x, phys_y, phys_unit;
-int text;
-int ztxt;
-const char* text_file;
-int mtime;
-const char* date_string;
-const char* time_string;
-int filter;
-int compression;
-
 const char* const usageText =
     "[-verbose] [-downscale] [-interlace] [-force] [-alpha file] ...\n"
     "             ... [-transparent color] [-background color] [-gamma value] ...\n"
     "             ... [-hist] [-chroma wx wy rx ry gx gy bx by] [-phys x y unit] ...\n"
     "             ... [-text file] [-ztxt file] [-time [yy]yy-mm-dd hh:mm:ss] ...\n"
     "             ... [-palette file] [-filter 0..4] [-compression 0..9] [pnmfile]";
-
-void resetOptions() {
-    verbose = downscale = interlace = force = alpha = 0;
-    alpha_file = nullptr;
-    transparent = -1;
-    transstring = nullptr;
-    background = -1;
-    backstring = nullptr;
-    gamma = -1.0f;
-    hist = 0;
-    chroma_wx = chroma_wy = chroma_rx = chroma_ry = -1.0f;
-    chroma_gx = chroma_gy = chroma_bx = chroma_by = -1.0f;
-    phys_x = phys_y = phys_unit = -1;
-    text = ztxt = 0;
-    text_file = nullptr;
-    mtime = 0;
-    date_string = time_string = nullptr;
-    filter = compression = -1;
-}
 
 namespace {
 enum Option {
@@ -128,23 +86,22 @@ const char* nextArgument(int argc, char* argv[], int* argnP) {
 // every option has been read, so that a missing argument or a value out of range given later
 // still gets the usage message first, as it always has.
 struct BadValue {
-    const char* option;
-    const char* needs;
+    const char* option = nullptr;
+    const char* needs = nullptr;
     std::string text;
 };
-BadValue badValue;
 
-void refuse(const char* option, const char* needs, const std::string& text) {
-    if (!badValue.option) badValue = BadValue{option, needs, text};
+void refuse(BadValue& bad, const char* option, const char* needs, const std::string& text) {
+    if (!bad.option) bad = BadValue{option, needs, text};
 }
 
 // A value is a number and nothing else: "1/2.2" read as far as it goes would be 1. Blanks
 // before the number are allowed, as they always were.
-bool scanFloat(const char* option, const char* arg, float* valueP) {
+bool scanFloat(BadValue& bad, const char* option, const char* arg, float* valueP) {
     char* end;
     const float v = std::strtof(arg, &end);
     if (end == arg || *end != '\0') {
-        refuse(option, "a number", arg);
+        refuse(bad, option, "a number", arg);
         return false;
     }
     *valueP = v;
@@ -152,12 +109,12 @@ bool scanFloat(const char* option, const char* arg, float* valueP) {
 }
 
 // A whole number outside an int's range is stored as INT_MIN, which every range check refuses.
-bool scanInt(const char* option, const char* arg, int* valueP) {
+bool scanInt(BadValue& bad, const char* option, const char* arg, int* valueP) {
     char* end;
     errno = 0;
     const long long v = std::strtoll(arg, &end, 10);
     if (end == arg || *end != '\0') {
-        refuse(option, "a whole number", arg);
+        refuse(bad, option, "a whole number", arg);
         return false;
     }
     *valueP = errno == ERANGE || v < INT_MIN || v > INT_MAX ? INT_MIN : int(v);
@@ -205,92 +162,92 @@ bool parseModificationTime(const char* date, const char* time, png_time* timeP) 
     return true;
 }
 
-int parseOptions(int argc, char* argv[], const char** paletteFileP) {
-    resetOptions();
-    badValue = BadValue{};
-    *paletteFileP = nullptr;
-    int argn = 1;
+int parseOptions(int argc, char* argv[], Options* optionsP) {
+    Options& o = *optionsP;
+    o = Options{};
+    BadValue bad;
+    int argn = true;
     for (; argn < argc && argv[argn][0] == '-' && argv[argn][1] != '\0'; ++argn) {
         switch (matchOption(argv[argn])) {
         case VERBOSE:
-            verbose = 1;
+            o.verbose = true;
             break;
         case DOWNSCALE:
-            downscale = 1;
+            o.downscale = true;
             break;
         case INTERLACE:
-            interlace = 1;
+            o.interlace = true;
             break;
         case ALPHA:
-            if (transparent > 0) pm_error("-alpha and -transparent are mutually exclusive");
-            alpha = 1;
-            alpha_file = nextArgument(argc, argv, &argn);
+            if (o.transparent > 0) pm_error("-alpha and -transparent are mutually exclusive");
+            o.alpha = true;
+            o.alpha_file = nextArgument(argc, argv, &argn);
             break;
         case TRANSPARENT:
-            if (alpha) pm_error("-alpha and -transparent are mutually exclusive");
-            transparent = 1;
-            transstring = nextArgument(argc, argv, &argn);
+            if (o.alpha) pm_error("-alpha and -transparent are mutually exclusive");
+            o.transparent = 1;
+            o.transstring = nextArgument(argc, argv, &argn);
             break;
         case BACKGROUND:
-            background = 1;
-            backstring = nextArgument(argc, argv, &argn);
+            o.background = 1;
+            o.backstring = nextArgument(argc, argv, &argn);
             break;
         case GAMMA: {
             const char* const arg = nextArgument(argc, argv, &argn);
             // libpng stops at a gamma of 0; a negative or endless one means nothing.
-            if (scanFloat("-gamma", arg, &gamma) && !(gamma > 0 && std::isfinite(gamma)))
-                refuse("-gamma", "a positive number", arg);
+            if (scanFloat(bad, "-gamma", arg, &o.gamma) && !(o.gamma > 0 && std::isfinite(o.gamma)))
+                refuse(bad, "-gamma", "a positive number", arg);
             break;
         }
         case HIST:
-            hist = 1;
+            o.hist = true;
             break;
         case CHROMA:
-            for (float* value : {&chroma_wx, &chroma_wy, &chroma_rx, &chroma_ry, &chroma_gx,
-                                 &chroma_gy, &chroma_bx, &chroma_by})
-                scanFloat("-chroma", nextArgument(argc, argv, &argn), value);
+            for (float* value : {&o.chroma_wx, &o.chroma_wy, &o.chroma_rx, &o.chroma_ry,
+                                 &o.chroma_gx, &o.chroma_gy, &o.chroma_bx, &o.chroma_by})
+                scanFloat(bad, "-chroma", nextArgument(argc, argv, &argn), value);
             break;
         case PHYS:
-            for (int* value : {&phys_x, &phys_y, &phys_unit})
-                scanInt("-phys", nextArgument(argc, argv, &argn), value);
+            for (int* value : {&o.phys_x, &o.phys_y, &o.phys_unit})
+                scanInt(bad, "-phys", nextArgument(argc, argv, &argn), value);
             break;
         case TEXT:
-            text = 1;
-            text_file = nextArgument(argc, argv, &argn);
+            o.text = true;
+            o.text_file = nextArgument(argc, argv, &argn);
             break;
         case ZTXT:
-            ztxt = 1;
-            text_file = nextArgument(argc, argv, &argn);
+            o.ztxt = true;
+            o.text_file = nextArgument(argc, argv, &argn);
             break;
         case TIME: {
-            mtime = 1;
-            date_string = nextArgument(argc, argv, &argn);
-            time_string = nextArgument(argc, argv, &argn);
+            o.mtime = true;
+            o.date_string = nextArgument(argc, argv, &argn);
+            o.time_string = nextArgument(argc, argv, &argn);
             png_time checked;
-            if (!parseModificationTime(date_string, time_string, &checked))
-                refuse("-time", "a date and a time as yyyy-mm-dd hh:mm:ss",
-                       std::string(date_string) + " " + time_string);
+            if (!parseModificationTime(o.date_string, o.time_string, &checked))
+                refuse(bad, "-time", "a date and a time as yyyy-mm-dd hh:mm:ss",
+                       std::string(o.date_string) + " " + o.time_string);
             break;
         }
         case PALETTE:
-            *paletteFileP = nextArgument(argc, argv, &argn);
+            o.palette_file = nextArgument(argc, argv, &argn);
             break;
         case FILTER:
-            if (scanInt("-filter", nextArgument(argc, argv, &argn), &filter) &&
-                (filter < 0 || filter > 4)) {
+            if (scanInt(bad, "-filter", nextArgument(argc, argv, &argn), &o.filter) &&
+                (o.filter < 0 || o.filter > 4)) {
                 pm_message("filter must be 0 (none), 1 (sub), 2 (up), 3 (avg) or 4 (paeth)");
                 pm_usage(usageText);
             }
             break;
         case COMPRESSION:
-            if (scanInt("-compression", nextArgument(argc, argv, &argn), &compression) &&
-                (compression < 0 || compression > 9)) {
+            if (scanInt(bad, "-compression", nextArgument(argc, argv, &argn), &o.compression) &&
+                (o.compression < 0 || o.compression > 9)) {
                 pm_message("zlib compression must be between 0 (none) and 9 (max)");
                 pm_usage(usageText);
             }
             break;
         case FORCE:
-            force = 1;
+            o.force = true;
             break;
         case UNKNOWN:
             pm_message("unknown option '%s' ignored", argv[argn]);
@@ -298,10 +255,9 @@ int parseOptions(int argc, char* argv[], const char** paletteFileP) {
             break;
         }
     }
-    if (badValue.option)
-        pm_error("%s needs %s, not '%s'", badValue.option, badValue.needs, badValue.text.c_str());
+    if (bad.option) pm_error("%s needs %s, not '%s'", bad.option, bad.needs, bad.text.c_str());
     // A count PNG cannot hold or a unit it does not define would make a file validators reject.
-    if (phys_unit != -1 && (phys_x < 0 || phys_y < 0 || (phys_unit & 0xff) > 1))
+    if (o.phys_unit != -1 && (o.phys_x < 0 || o.phys_y < 0 || (o.phys_unit & 0xff) > 1))
         pm_error("-phys needs pixels per unit from 0 to 2147483647 and a unit of 0 (unknown) or 1 "
                  "(metre)");
     return argn;

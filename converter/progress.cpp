@@ -12,41 +12,31 @@
 namespace gridpack {
 
 namespace {
-struct Progress {
-    FILE* input;
-    long long rasterPos, end; // the share of a pass is the share of these bytes read
-    int started, remaining;   // passes begun, and those still expected
-    unsigned calls;
-    double start, last;
-};
-Progress progress;
-// Read by the signal handler too.
-volatile sig_atomic_t shown = 0;
-
 // An interruption leaves the terminal as clean as an error does: the line is erased, then the
 // signal takes its usual course, so the exit status is still the signal's.
 const int interruptions[] = {SIGINT, SIGTERM, SIGHUP};
-struct sigaction before[3];
 
 void onInterrupt(int sig) {
-    if (shown) (void)!write(STDERR_FILENO, "\r\033[K", 4);
+    // The handler has no argument to carry the line's state: it reaches it through the hook's.
+    const Progress* const p = static_cast<const Progress*>(pm_hookcontext);
+    if (p && p->shown) (void)!write(STDERR_FILENO, "\r\033[K", 4);
     signal(sig, SIG_DFL);
     raise(sig);
 }
 
-void catchInterruptions() {
+void catchInterruptions(Progress& p) {
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     for (int i = 0; i < 3; ++i) {
-        sigaction(interruptions[i], nullptr, &before[i]);
+        sigaction(interruptions[i], nullptr, &p.before[i]);
         // A signal the caller ignores (nohup) stays ignored.
-        if (before[i].sa_handler != SIG_IGN) sigaction(interruptions[i], &action, nullptr);
+        if (p.before[i].sa_handler != SIG_IGN) sigaction(interruptions[i], &action, nullptr);
     }
 }
 
-void releaseInterruptions() {
-    for (int i = 0; i < 3; ++i) sigaction(interruptions[i], &before[i], nullptr);
+void releaseInterruptions(Progress& p) {
+    for (int i = 0; i < 3; ++i) sigaction(interruptions[i], &p.before[i], nullptr);
 }
 
 double now() {
@@ -55,13 +45,14 @@ double now() {
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
-void erase() {
-    if (shown) std::fputs("\r\033[K", stderr);
-    shown = 0;
+void erase(void* context) {
+    Progress& p = *static_cast<Progress*>(context);
+    if (p.shown) std::fputs("\r\033[K", stderr);
+    p.shown = 0;
 }
 
-void onRead(FILE* f, bool newPass) {
-    Progress& p = progress;
+void onRead(void* context, FILE* f, bool newPass) {
+    Progress& p = *static_cast<Progress*>(context);
     if (f != p.input) return; // the alpha mask and the palette file are read whole, quickly
     if (newPass) {
         ++p.started;
@@ -73,28 +64,39 @@ void onRead(FILE* f, bool newPass) {
     if (t - p.start < 1.0 || t - p.last < 0.1 || p.end <= p.rasterPos) return;
     p.last = t;
     const long long done = (long long)ftello(f) - p.rasterPos;
-    shown = 1; // before the line, so that an interruption while it is drawn erases it
+    p.shown = 1; // before the line, so that an interruption while it is drawn erases it
     std::fprintf(stderr, "\r%s: pass %d of %d: %lld%%\033[K", pm_progname, p.started,
                  p.started + p.remaining, done * 100 / (p.end - p.rasterPos));
 }
 } // namespace
 
-void progressBegin(FILE* ifP, pm_filepos rasterPos, int expectedPasses) {
+void progressBegin(Progress& p, FILE* input, pm_filepos rasterPos, int plannedPasses) {
     struct stat st;
-    if (!pm_showmessages || !isatty(STDERR_FILENO) || fstat(fileno(ifP), &st) != 0) return;
-    progress = Progress{ifP, rasterPos, (long long)st.st_size, 0, expectedPasses, 0, now(), 0};
+    if (!pm_showmessages || !isatty(STDERR_FILENO) || fstat(fileno(input), &st) != 0) return;
+    p.input = input;
+    p.rasterPos = (long long)rasterPos;
+    p.end = (long long)st.st_size;
+    p.remaining = plannedPasses;
+    p.start = now();
+    p.listening = true;
+    pm_hookcontext = &p;
     pm_progress = onRead;
     pm_beforemessage = erase;
-    catchInterruptions();
+    catchInterruptions(p);
 }
 
-void progressPlan(int passes) { progress.remaining = passes; }
+void progressPlan(Progress& p, int passes) { p.remaining = passes; }
 
-void progressEnd() {
-    erase();
-    if (pm_progress) releaseInterruptions();
+void progressEnd(Progress& p) {
+    if (!p.listening) return;
+    erase(&p);
+    releaseInterruptions(p);
     pm_progress = nullptr;
     pm_beforemessage = nullptr;
+    pm_hookcontext = nullptr;
+    p.listening = false;
 }
+
+Progress::~Progress() { progressEnd(*this); }
 
 } // namespace gridpack

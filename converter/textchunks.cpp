@@ -197,8 +197,8 @@ void useITXtForUtf8(png_text* entryP) {
 } // namespace
 
 namespace {
-// What the reader holds while it runs. A fatal error that throws (fuzz builds) frees it; exit
-// runs no destructor, and a completed read hands it on.
+// What the reader holds while it runs: a fatal error that throws frees it, a completed read
+// hands it on.
 struct ReaderState {
     png_text* entries = nullptr;
     size_t started = 0; // entries whose key and text are set (or null)
@@ -264,16 +264,6 @@ void freeCommentEntries(png_text* entries, int count) {
         std::free(entries[i].text);
     }
     std::free(entries);
-}
-
-void gridpack_read_text(png_structp png_ptr, png_infop info_ptr, FILE* tfP, bool compressed,
-                        bool verboseFlag) {
-    int count;
-    png_text* const entries = readCommentFile(tfP, compressed, &count);
-    // libpng copies the entries into the info structure.
-    png_set_text(png_ptr, info_ptr, entries, count);
-    freeCommentEntries(entries, count);
-    if (verboseFlag) pm_message("%d comments placed in text chunk", count);
 }
 
 } // namespace gridpack

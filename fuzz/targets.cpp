@@ -1,6 +1,6 @@
 // The libFuzzer targets, one per build of this file (FUZZ_PARSECOLOR, FUZZ_CONVERT), each with its
-// seed corpus in corpus/<target>/. In these builds pm_error throws pm_fatal, so a fatal error ends
-// one input, not the fuzzer. The readers and the comment file are fuzzed through the conversion
+// seed corpus in corpus/<target>/. pm_error throws pm_fatal, so a fatal error ends one input, not
+// the fuzzer. The readers and the comment file are fuzzed through the conversion
 // (the soak also reads comment files in process, against a UTF-8 reference).
 #include <cstdint>
 #include <cstdlib>
@@ -14,15 +14,13 @@
 #include "pngdecode.h"
 
 namespace {
-// A read-only stream over the input that seeks like a file; closing it (the converter closes
-// its input on some error paths) is recorded.
+// A read-only stream over the input that seeks like a file.
 struct Memory {
     const uint8_t* data;
     size_t size, pos;
-    bool* closedP;
 };
 
-FILE* openMemory(const uint8_t* data, size_t size, bool* closedP = nullptr) {
+FILE* openMemory(const uint8_t* data, size_t size) {
     cookie_io_functions_t io{};
     io.read = [](void* c, char* buf, size_t n) {
         Memory* m = static_cast<Memory*>(c);
@@ -41,13 +39,10 @@ FILE* openMemory(const uint8_t* data, size_t size, bool* closedP = nullptr) {
         return 0;
     };
     io.close = [](void* c) {
-        Memory* m = static_cast<Memory*>(c);
-        if (m->closedP) *m->closedP = true;
-        delete m;
+        delete static_cast<Memory*>(c);
         return 0;
     };
-    if (closedP) *closedP = false;
-    return fopencookie(new Memory{data, size, 0, closedP}, "rb", io);
+    return fopencookie(new Memory{data, size, 0}, "rb", io);
 }
 
 template <typename F> bool survives(F f) {
@@ -133,21 +128,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    const char* paletteFile = nullptr;
-    if (!survives([&] { gridpack::parseOptions(int(args.size()), argv.data(), &paletteFile); }))
-        return 0;
+    gridpack::Options o;
+    if (!survives([&] { gridpack::parseOptions(int(args.size()), argv.data(), &o); })) return 0;
 
-    bool inputClosed;
-    FILE* in = openMemory(data + pos, size - pos, &inputClosed);
-    FILE* side[] = {gridpack::alpha ? openMemory(parts[0].first, parts[0].second) : nullptr,
-                    paletteFile ? openMemory(parts[2].first, parts[2].second) : nullptr,
-                    gridpack::text || gridpack::ztxt ? openMemory(parts[1].first, parts[1].second)
-                                                     : nullptr};
+    FILE* in = openMemory(data + pos, size - pos);
+    FILE* side[] = {o.alpha ? openMemory(parts[0].first, parts[0].second) : nullptr,
+                    o.palette_file ? openMemory(parts[2].first, parts[2].second) : nullptr,
+                    o.text || o.ztxt ? openMemory(parts[1].first, parts[1].second) : nullptr};
     char* png = nullptr;
     size_t pngSize = 0;
     FILE* out = open_memstream(&png, &pngSize);
     const bool converted =
-        survives([&] { gridpack::convertpnmTo(in, side[0], side[1], side[2], out); });
+        survives([&] { gridpack::convertpnm(o, in, side[0], side[1], side[2], out); });
     std::fclose(out);
     int cols, rows, format;
     pixval maxval;
@@ -159,14 +151,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } catch (const std::exception&) {
             std::abort();
         }
-    } else {
-        gridpack::resetConversion();
     }
     std::free(png);
-    if (!inputClosed) std::fclose(in);
+    std::fclose(in);
     for (FILE* f : side)
         if (f) std::fclose(f);
-    gridpack::freeChv();
 #endif
     return 0;
 }

@@ -7,8 +7,8 @@
 
 #include "pmintern.h"
 
-// Blocks owned by one function until it returns them: a read error that throws (fuzz builds)
-// must not leak them. exit() runs no destructor, so the program itself is unaffected.
+// Blocks owned by one function until it returns them: a read error that throws must not leak
+// them.
 using OwnedHash = std::unique_ptr<color_hash_entry*, void (*)(color_hash)>;
 using OwnedPixels = std::unique_ptr<pixel, void (*)(void*)>;
 using OwnedBlock = std::unique_ptr<void, void (*)(void*)>;
@@ -121,17 +121,22 @@ static color_hash countInHash(const RowSource& src, int cols, int rows, int maxc
     return owner.release();
 }
 
-namespace {
 // Counting under a limit, which is what the converter's census does on every pixel of a
 // palette image: an open-addressed table of at least four slots per allowed colour, so a
 // probe almost always ends at its first slot, and no allocation per colour. The colours are
 // kept in order of first appearance; inserting them into a colour hash in that order gives
-// every chain the order that hashing pixel by pixel gives.
-struct BoundedCounter {
+// every chain the order that hashing pixel by pixel gives. Rows are fed one at a time, so that
+// a caller reading the raster for other reasons too can count on the same read.
+struct pm_colorcounter {
+    int maxcolors;
     unsigned int mask;       // slots - 1
     pixel* colors;           // per slot
     int* counts;             // per slot; -1 marks an empty slot
     unsigned int* firstSeen; // slot of the i-th new colour
+    int graySlot[256];       // gray pixels of 8 bits (most graymaps) find their slot by value
+    int colorCount;
+    bool exceeded;
+    unsigned int last;
 
     static unsigned int mix(const pixel& p) {
         return (p.r * 0x9E3779B1u) ^ (p.g * 0x85EBCA77u) ^ (p.b * 0xC2B2AE3Du);
@@ -143,10 +148,8 @@ struct BoundedCounter {
         return h;
     }
 };
-} // namespace
 
-static color_hash countBounded(const RowSource& src, int cols, int rows, int maxcolors,
-                               int* colorsP) {
+pm_colorcounter* ppm_countbegin(int maxcolors) {
     unsigned int slots = 64;
     while (slots < 4u * unsigned(maxcolors)) slots *= 2;
     void* colorBlock = nullptr;
@@ -155,60 +158,103 @@ static color_hash countBounded(const RowSource& src, int cols, int rows, int max
     mallocProduct(&colorBlock, slots, sizeof(pixel));
     mallocProduct(&countBlock, slots, sizeof(int));
     mallocProduct(&orderBlock, size_t(maxcolors), sizeof(unsigned int));
-    const OwnedBlock colorOwner(colorBlock, std::free), countOwner(countBlock, std::free),
-        orderOwner(orderBlock, std::free);
-    if (colorBlock == nullptr || countBlock == nullptr || orderBlock == nullptr)
+    pm_colorcounter* t = static_cast<pm_colorcounter*>(std::malloc(sizeof(pm_colorcounter)));
+    if (colorBlock == nullptr || countBlock == nullptr || orderBlock == nullptr || t == nullptr) {
+        std::free(colorBlock), std::free(countBlock), std::free(orderBlock), std::free(t);
         pm_error("out of memory computing hash table");
-    BoundedCounter t{slots - 1, static_cast<pixel*>(colorBlock), static_cast<int*>(countBlock),
-                     static_cast<unsigned int*>(orderBlock)};
-    for (unsigned int i = 0; i < slots; ++i) t.counts[i] = -1;
-
-    // Gray pixels of 8 bits (every pixel of most graymaps) find their slot by their value.
-    int graySlot[256];
-    for (int& slot : graySlot) slot = -1;
-
-    int colors = 0;
-    bool exceeded = false;
-    unsigned int last = 0;
-    for (int r = 0; r < rows && !exceeded; ++r) {
-        const pixel* const row = src.row(r, cols);
-        for (int c = 0; c < cols; ++c) {
-            const pixel& p = row[c];
-            if (colors == 0 || !PPM_EQUAL(t.colors[last], p)) {
-                const bool gray8 = p.r == p.b && p.g == p.b && p.b < 256;
-                if (gray8 && graySlot[p.b] >= 0) {
-                    last = unsigned(graySlot[p.b]);
-                } else {
-                    last = t.probe(p);
-                    if (t.counts[last] < 0) {
-                        if (colors == maxcolors) {
-                            exceeded = true;
-                            break;
-                        }
-                        t.colors[last] = p;
-                        t.counts[last] = 0;
-                        t.firstSeen[colors++] = last;
-                    }
-                    if (gray8) graySlot[p.b] = int(last);
-                }
-            }
-            if (t.counts[last] < INT_MAX) ++t.counts[last];
-        }
     }
+    *t = pm_colorcounter{maxcolors,
+                         slots - 1,
+                         static_cast<pixel*>(colorBlock),
+                         static_cast<int*>(countBlock),
+                         static_cast<unsigned int*>(orderBlock),
+                         {},
+                         0,
+                         false,
+                         0};
+    for (unsigned int i = 0; i < slots; ++i) t->counts[i] = -1;
+    for (int& slot : t->graySlot) slot = -1;
+    return t;
+}
 
-    if (exceeded) {
-        *colorsP = maxcolors + 1;
+// Counts the row of pixels that pixelAt(col) gives; false once a colour beyond the limit is met.
+// The counter's scalars live in locals meanwhile: a count stored through a pointer would otherwise
+// make the compiler reload them for every pixel.
+template <typename PixelAt> static bool countRow(pm_colorcounter* t, int cols, PixelAt pixelAt) {
+    if (t->exceeded) return false;
+    int* const counts = t->counts;
+    unsigned int last = t->last;
+    int colorCount = t->colorCount;
+    for (int c = 0; c < cols; ++c) {
+        const pixel p = pixelAt(c);
+        if (colorCount == 0 || !PPM_EQUAL(t->colors[last], p)) {
+            const bool gray8 = p.r == p.b && p.g == p.b && p.b < 256;
+            if (gray8 && t->graySlot[p.b] >= 0) {
+                last = unsigned(t->graySlot[p.b]);
+            } else {
+                last = t->probe(p);
+                if (counts[last] < 0) {
+                    if (colorCount == t->maxcolors) {
+                        t->exceeded = true;
+                        break;
+                    }
+                    t->colors[last] = p;
+                    counts[last] = 0;
+                    t->firstSeen[colorCount++] = last;
+                }
+                if (gray8) t->graySlot[p.b] = int(last);
+            }
+        }
+        counts[last] += counts[last] < INT_MAX;
+    }
+    t->last = last, t->colorCount = colorCount;
+    return !t->exceeded;
+}
+
+bool ppm_countrow(pm_colorcounter* t, const pixel* row, int cols) {
+    return countRow(t, cols, [row](int c) { return row[c]; });
+}
+
+bool ppm_countgrayrow(pm_colorcounter* t, const xel* row, int cols) {
+    return countRow(t, cols, [row](int c) { return pixel{row[c].b, row[c].b, row[c].b}; });
+}
+
+void ppm_countabandon(pm_colorcounter* t) {
+    if (t == nullptr) return;
+    std::free(t->colors), std::free(t->counts), std::free(t->firstSeen), std::free(t);
+}
+
+// The counted colours in a colour hash, or null (and maxcolors + 1) when there were too many.
+static color_hash countedHash(const pm_colorcounter* t, int* colorsP) {
+    if (t->exceeded) {
+        *colorsP = t->maxcolors + 1;
         return nullptr;
     }
     OwnedHash owner(ppm_alloccolorhash(), ppm_freecolorhash);
-    for (int i = 0; i < colors; ++i) {
-        const unsigned int slot = t.firstSeen[i];
-        if (!newEntryAtHead(owner.get(), ppm_hashpixel(t.colors[slot]), t.colors[slot],
-                            t.counts[slot]))
+    for (int i = 0; i < t->colorCount; ++i) {
+        const unsigned int slot = t->firstSeen[i];
+        if (!newEntryAtHead(owner.get(), ppm_hashpixel(t->colors[slot]), t->colors[slot],
+                            t->counts[slot]))
             pm_error("out of memory computing hash table");
     }
-    *colorsP = colors;
+    *colorsP = t->colorCount;
     return owner.release();
+}
+
+using OwnedCounter = std::unique_ptr<pm_colorcounter, void (*)(pm_colorcounter*)>;
+
+color_hist ppm_countfinish(pm_colorcounter* t, int* colorsP) {
+    const OwnedCounter owner(t, ppm_countabandon);
+    const OwnedHash cht(countedHash(t, colorsP), ppm_freecolorhash);
+    return cht ? ppm_colorhashtocolorhist(cht.get(), t->maxcolors) : nullptr;
+}
+
+static color_hash countBounded(const RowSource& src, int cols, int rows, int maxcolors,
+                               int* colorsP) {
+    const OwnedCounter t(ppm_countbegin(maxcolors), ppm_countabandon);
+    bool within = true;
+    for (int r = 0; r < rows && within; ++r) within = ppm_countrow(t.get(), src.row(r, cols), cols);
+    return countedHash(t.get(), colorsP);
 }
 
 // Counting stops at the first colour beyond a positive maxcolors; 0 means no limit.

@@ -144,7 +144,7 @@ void pm_seek2(FILE* f, const void* fileposP, unsigned int fileposSize) {
     if (fseeko(f, off_t(pos), SEEK_SET) != 0)
         pm_error("fseeko() failed to restore a file position.  Errno = %s (%d)",
                  std::strerror(errno), errno);
-    if (pm_progress) pm_progress(f, true);
+    if (pm_progress) pm_progress(pm_hookcontext, f, true);
 }
 
 long pm_tell(FILE* f) {

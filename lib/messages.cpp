@@ -9,11 +9,12 @@
 
 const char* pm_progname = nullptr;
 int pm_showmessages = 0;
-void (*pm_beforemessage)() = nullptr;
-void (*pm_progress)(FILE* f, bool newPass) = nullptr;
+void (*pm_beforemessage)(void* context) = nullptr;
+void (*pm_progress)(void* context, FILE* f, bool newPass) = nullptr;
+void* pm_hookcontext = nullptr;
 
 static void beforeMessage() {
-    if (pm_beforemessage) pm_beforemessage();
+    if (pm_beforemessage) pm_beforemessage(pm_hookcontext);
 }
 
 static const char* progname() { return pm_progname ? pm_progname : "pixmill"; }
@@ -34,21 +35,15 @@ void pm_error(const char* format, ...) {
     std::fprintf(stderr, "%s: ", progname());
     va_list args;
     va_start(args, format);
-#ifdef PM_FATAL_THROWS
     char text[4096];
     va_list copy;
     va_copy(copy, args);
     std::vsnprintf(text, sizeof text, format, copy);
     va_end(copy);
-#endif
     std::vfprintf(stderr, format, args);
     va_end(args);
     std::fputc('\n', stderr);
-#ifdef PM_FATAL_THROWS
     pm_fatalexit(text, 1);
-#else
-    pm_fatalexit(nullptr, 1);
-#endif
 }
 
 void pm_perror(const char* reason) {
@@ -69,12 +64,6 @@ void pm_setMessage(int newState, int* oldStateP) {
 }
 
 void pm_fatalexit(const char* message, int status) {
-#ifdef PM_FATAL_THROWS
     std::fflush(stderr);
     throw pm_fatal(message ? message : "", status);
-#else
-    (void)message;
-    // exit, not _exit: buffered streams, standard output included, are flushed on the way out.
-    std::exit(status);
-#endif
 }

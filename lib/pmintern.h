@@ -12,18 +12,6 @@ inline bool pm_mulsize(size_t a, size_t b, size_t* product) {
     return !__builtin_mul_overflow(a, b, product);
 }
 
-#ifdef PM_FATAL_THROWS
-#include <stdexcept>
-#include <string>
-// Test and fuzz builds: pm_error and pm_usage throw this instead of ending the process, after
-// writing their message as usual.
-struct pm_fatal : std::runtime_error {
-    int status;
-    pm_fatal(const std::string& message, int exitStatus)
-        : std::runtime_error(message), status(exitStatus) {}
-};
-#endif
-
 // ---- Plain-text scanning ----
 // The rare ends of the scanners, kept out of line so that the hot loops stay small.
 [[noreturn]] void pm_eofreadingbyte();
@@ -63,7 +51,7 @@ inline unsigned int pm_scanuint(FILE* f) {
 
 // The progress hook after a row: one test when nobody listens.
 inline void pm_rowread(FILE* f) {
-    if (pm_progress) pm_progress(f, false);
+    if (pm_progress) pm_progress(pm_hookcontext, f, false);
 }
 
 // ---- Samples above maxval ----
@@ -126,7 +114,7 @@ void pm_arraybegin(pm_arraybuilder* b, FILE* f, int cols, int rows, int size, un
 void* pm_arrayrow(pm_arraybuilder* b, int row);
 // The finished array, released with pm_freearray.
 char** pm_arrayfinish(pm_arraybuilder* b);
-// Frees whatever was built (a fatal error that throws in fuzz builds).
+// Frees whatever was built (a fatal error met on the way).
 void pm_arrayabandon(pm_arraybuilder* b);
 
 // Reads a whole raster, row after row, through readRow(T* row).
@@ -134,7 +122,7 @@ template <typename T, typename ReadRow>
 T** pm_readraster(FILE* f, int cols, int rows, unsigned int maxval, int format, ReadRow readRow) {
     pm_arraybuilder b;
     pm_arraybegin(&b, f, cols, rows, int(sizeof(T)), maxval, format);
-    // Only a throwing pm_error (fuzz builds) unwinds through here; exit runs no destructor.
+    // A read error throws through here.
     struct Abandon {
         pm_arraybuilder* b;
         ~Abandon() {
@@ -159,7 +147,7 @@ bool pm_plainwanted(int forceplain, unsigned int maxval);
 // A plain sample: the decimal digits without leading zeros.
 void pm_putus(unsigned int n, FILE* f);
 
-// Ends the process with the status, or (test and fuzz builds) throws pm_fatal with the message.
+// Throws pm_fatal with the message and the status.
 [[noreturn]] void pm_fatalexit(const char* message, int status);
 
 #endif

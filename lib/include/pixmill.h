@@ -1,7 +1,8 @@
 // libpixmill: the anymap image library under gridpack.
 //
-// Plain functions over plain records. Every fatal condition that input or a user can cause ends
-// the process through pm_error where it is found; nothing here returns an error code for it.
+// Plain functions over plain records. Every fatal condition that input or a user can cause is
+// raised through pm_error where it is found (its message written, then pm_fatal thrown); nothing
+// here returns an error code for it.
 // The library is not reentrant: a few results live in static buffers and the message switch,
 // program name and plain-output flag are process-wide.
 #ifndef PIXMILL_H
@@ -10,6 +11,8 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
+#include <stdexcept>
+#include <string>
 
 #define PM_PRINTF(f, a) __attribute__((format(printf, f, a)))
 
@@ -68,20 +71,32 @@ extern const char* pm_progname;
 extern int pm_showmessages;
 extern int pm_plain_output;
 
+// What pm_error and pm_usage throw once their message is written: the message (without the
+// program name) and the exit status the program should end with.
+struct pm_fatal : std::runtime_error {
+    int status;
+    pm_fatal(const std::string& message, int exitStatus)
+        : std::runtime_error(message), status(exitStatus) {}
+};
+
 void pm_message(const char* format, ...) PM_PRINTF(1, 2);
 [[noreturn]] void pm_error(const char* format, ...) PM_PRINTF(1, 2);
 [[noreturn]] void pm_perror(const char* reason);
 [[noreturn]] void pm_usage(const char* usage);
 // Stores the current switch through oldStateP (if not null), then sets it to 0 or 1.
 void pm_setMessage(int newState, int* oldStateP);
-// Called, when set, before any message is written (so that a progress line can be erased).
-extern void (*pm_beforemessage)();
+// Called, when set, before any message is written (so that a progress line can be erased), with
+// pm_hookcontext.
+extern void (*pm_beforemessage)(void* context);
+// The context handed to pm_beforemessage and pm_progress: the state of whoever set them.
+extern void* pm_hookcontext;
 
 // ---- Progress of reading ---------------------------------------------------------------------
 
 // Set by a program that shows how far reading has come: called after every row the row readers
-// read (newPass false) and after every pm_seek2 (newPass true), with the stream. Null by default.
-extern void (*pm_progress)(FILE* f, bool newPass);
+// read (newPass false) and after every pm_seek2 (newPass true), with pm_hookcontext and the
+// stream. Null by default.
+extern void (*pm_progress)(void* context, FILE* f, bool newPass);
 
 // ---- Program start-up and common options -----------------------------------------------------
 
@@ -279,6 +294,16 @@ inline unsigned int ppm_hashpixel(const pixel& p) {
 color_hist ppm_computecolorhist(pixel** pixels, int cols, int rows, int maxcolors, int* colorsP);
 color_hist ppm_computecolorhist2(FILE* f, int cols, int rows, pixval maxval, int format,
                                  int maxcolors, int* colorsP);
+// The same count fed row by row: begin, add rows (of pixels, or of gray xels whose value is in
+// b) while they return true (false once a colour beyond maxcolors, 1 to 65536, has been met),
+// finish into the histogram ppm_computecolorhist2 would give (null, count maxcolors + 1, when
+// there were too many). finish and abandon free the counter.
+struct pm_colorcounter;
+pm_colorcounter* ppm_countbegin(int maxcolors);
+bool ppm_countrow(pm_colorcounter* counter, const pixel* row, int cols);
+bool ppm_countgrayrow(pm_colorcounter* counter, const xel* row, int cols);
+color_hist ppm_countfinish(pm_colorcounter* counter, int* colorsP);
+void ppm_countabandon(pm_colorcounter* counter);
 color_hash ppm_computecolorhash(pixel** pixels, int cols, int rows, int maxcolors, int* colorsP);
 color_hash ppm_computecolorhash2(FILE* f, int cols, int rows, pixval maxval, int format,
                                  int maxcolors, int* colorsP);

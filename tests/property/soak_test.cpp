@@ -1,7 +1,8 @@
 // In process: the soak, thousands of random small valid images under random options, each PNG
 // decoded by libpng and compared pixel by pixel with the input by the documented scaling, in the
 // smallest form the rules allow (GRIDPACK_SOAK_COUNT and GRIDPACK_SOAK_SEED change the count,
-// 10,000, and the seed); then the comment file against what was written into it.
+// 10,000, and the seed); the choice of form from facts no image has to be made for; then the
+// comment file against what was written into it.
 #include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -94,14 +95,19 @@ std::string readAll(FILE* f) {
 }
 
 // Through the real command-line scan, the files passed open, the PNG into memory.
-std::string convert(const Case& c) {
-    static std::vector<std::string> args; // the option settings point into it
-    args = c.args;
+// The options of a command line, through the real scan; they point into args.
+gridpack::Options scan(std::vector<std::string>& args) {
     args.insert(args.begin(), "gridpack");
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
-    const char* paletteFile;
-    gridpack::parseOptions(int(argv.size()), argv.data(), &paletteFile);
+    gridpack::Options options;
+    gridpack::parseOptions(int(argv.size()), argv.data(), &options);
+    return options;
+}
+
+std::string convert(const Case& c) {
+    std::vector<std::string> args = c.args;
+    const gridpack::Options options = scan(args);
     std::vector<Px> alphas;
     for (unsigned a : c.alphas) alphas.push_back({a, a, a});
     FILE* files[] = {tmpFileWith(image(c.magic, c.cols, c.rows, c.maxval, c.pixels)),
@@ -109,7 +115,7 @@ std::string convert(const Case& c) {
                          ? nullptr
                          : tmpFileWith(image(c.maskMagic, c.cols, c.rows, c.alphaMaxval, alphas))};
     FILE* out = std::tmpfile();
-    EXPECT_EQ(gridpack::convertpnmTo(files[0], files[1], nullptr, nullptr, out), 0);
+    EXPECT_NO_THROW(gridpack::convertpnm(options, files[0], files[1], nullptr, nullptr, out));
     for (FILE* f : files)
         if (f) std::fclose(f);
     return readAll(out);
@@ -178,6 +184,80 @@ TEST(Soak, RandomImagesAndOptionsDecodeToTheirInputInTheSmallestForm) {
         DecodedPng png;
         ASSERT_NO_THROW(png = decodePng(convert(c)));
         verify(c, png);
+    }
+}
+
+// Facts and options straight to the form: colour type,depth, the palette (or its size), tRNS,
+// bKGD, hIST, sBIT, then the report and the chunk lines. The census holds the first gray levels
+// v*15 (-1: 257 colours) and the colours given; pairs are colour index * 256 + alpha at a mask
+// maxval of 3, or -1 for too many.
+template <typename... T> std::string csv(T... v) {
+    std::string s;
+    ((s += (s.empty() ? "" : ",") + std::to_string(v)), ...);
+    return s;
+}
+
+TEST(Decide, FactsAndOptionsMakeTheForm) {
+    const pixel R{255, 0, 0}, G{0, 255, 0}, B{0, 0, 255};
+    // clang-format off
+    struct { std::vector<std::string> args; int type; pixval maxval; int bits, grays; std::vector<pixel> colors; std::vector<int> counts, pairs; std::vector<pixel> ordered; pixel trans, back; const char* form; } rows[] = {
+        {{"-verbose"}, PLAIN_PGM, 255, 8, 16, {}, {}, {}, {}, {}, {}, "3,4 PLTE=16 | PNG palette has 16 entries, 0 of them non-opaque;Writing 4-bit color indexes;writing a 4-bit palette file; | "},
+        {{"-verbose"}, PLAIN_PGM, 255, 4, 17, {}, {}, {}, {}, {}, {}, "0,4 sBIT=4 | palette index would be larger than the indexed value, so not doing colormap;Writing 4 bits per component per pixel;writing a 4-bit gray file; | No transparent color;Writing sBIT chunk with sbitval = 4;"},
+        {{"-tr", "x", "-background", "x", "-verbose"}, PLAIN_PPM, 65535, 8, 0, {}, {}, {}, {}, {0, 257, 65535}, {4112, 8224, 65535}, "2,8 tRNS=255,0,1,255 bKGD=255,16,32,255 sBIT=8,8,8 | Writing 8 bits per component per pixel;writing a 24-bit RGB file; | Transparent color {gray, red, green, blue} = {255, 0, 1, 255};Writing bKGD chunk with background color  {gray, red, green, blue} = {255, 16, 32, 255};Writing sBIT chunk with sbitval = 8;"},
+        {{"-tr", "=x", "-background", "x"}, PLAIN_PPM, 255, 8, 0, {R, G, B}, {}, {}, {}, B, {1, 1, 1}, "3,2 PLTE=0,0,255/0,255,0/255,0,0/1,1,1 tRNS=0 bKGD=3 |  | "},
+        {{"-tr", "=x"}, PLAIN_PPM, 255, 8, 0, {R, G, B}, {}, {}, {}, {0, 0, 254}, {}, "3,2 PLTE=255,0,0/0,255,0/0,0,255 | specified transparent color not present in palette; ignoring -transparent; | "},
+        {{"-tr", "x"}, PLAIN_PPM, 255, 8, 0, {{0, 0, 0}, {2, 2, 2}}, {}, {}, {}, {1, 1, 1}, {}, "3,1 PLTE=0,0,0/2,2,2 tRNS=0 |  | "},
+        {{"-alpha", "m", "-background", "x", "-hist"}, PLAIN_PPM, 255, 8, 0, {{9, 9, 9}, {5, 6, 7}, {1, 1, 1}}, {200000, 100000, 1}, {0x000, 0x003, 0x101, 0x203}, {}, {}, {9, 9, 9}, "3,2 PLTE=9,9,9/5,6,7/1,1,1/9,9,9 tRNS=0,85 bKGD=3 hIST=65535,32768,1,65535 |  | "},
+        {{"-alpha", "m", "-verbose"}, PLAIN_PGM, 255, 8, 2, {}, {}, {-1}, {}, {}, {}, "4,8 sBIT=8 | too many color/transparency pairs, writing a non-mapped file;Writing 8 bits per component per pixel;writing a 16-bit gray+alpha file; | No transparent color;Writing sBIT chunk with sbitval = 8;"},
+        {{"-tr", "x", "-background", "x", "-verbose"}, PLAIN_PGM, 100, 7, 17, {}, {}, {}, {}, {16, 32, 48}, {0, 100, 0}, "0,8 bKGD=150,0,255,0 sBIT=7 | palette index would be larger than the indexed value, so not doing colormap;Writing 8 bits per component per pixel;writing an 8-bit gray file; | specified transparent color is not gray, and the image is written as grayscale; ignoring -transparent;No transparent color;Writing bKGD chunk with background color  {gray, red, green, blue} = {150, 0, 255, 0};Writing sBIT chunk with sbitval = 7;"},
+        {{"-background", "x"}, PLAIN_PPM, 255, 8, 255, {}, {}, {}, {}, {}, {1, 2, 3}, "3,8 PLTE=256 bKGD=255 |  | "},
+        {{"-palette", "p"}, PLAIN_PPM, 255, 8, 0, {R, G}, {}, {}, {G, R}, {}, {}, "3,1 PLTE=0,255,0/255,0,0 |  | "},
+        {{"-palette", "p"}, PLAIN_PPM, 255, 8, 0, {R, G}, {}, {}, {G, R, B}, {}, {}, "sizes of ordered palette (3) and existing palette (2) differ"},
+        {{"-palette", "p"}, PLAIN_PPM, 255, 8, 0, {R, G}, {}, {}, {G, B}, {}, {}, "failed to find color (255, 0, 0), which is in the input image, in the ordered palette"},
+        {{"-palette", "p"}, PLAIN_PPM, 255, 8, -1, {}, {}, {}, {}, {}, {}, "You specified -palette, but there are more than 256 colors in the image -- too many for a colormapped PNG"}};
+    // clang-format on
+    for (auto& row : rows) {
+        const gridpack::Options o = scan(row.args);
+        gridpack::Facts f;
+        f.maxval = row.maxval, f.type = row.type, f.meaningfulBits = row.bits, f.alphaMaxval = 3;
+        for (unsigned v = 0; v < unsigned(std::max(row.grays, 0)); ++v)
+            f.census.push_back({{v * 15, v * 15, v * 15}, 1});
+        for (size_t i = 0; i < row.colors.size(); ++i)
+            f.census.push_back({row.colors[i], row.counts.empty() ? 1 : row.counts[i]});
+        f.colors = row.grays < 0 ? 257 : int(f.census.size()), f.censusTaken = f.colors > 0;
+        for (int p : row.pairs)
+            p < 0 ? void(f.tooManyPairs = true)
+                  : f.pairs.push_back({row.colors[size_t(p >> 8)], gray(p & 255)});
+        f.ordered = row.ordered, f.transColor = row.trans, f.backColor = row.back;
+        f.transExact = o.transstring && o.transstring[0] == '=';
+        std::string got;
+        try {
+            const gridpack::Form form = gridpack::decide(f, o);
+            const png_color_16 &b = form.background, &t = form.transColor;
+            const png_color_8& s = form.sbit;
+            const unsigned n = form.paletteSize;
+            got = csv(form.colorType, form.bitDepth) + (n ? " PLTE=" : "") + (n > 4 ? csv(n) : "");
+            for (unsigned i = 0; i < n && n < 5; ++i)
+                got +=
+                    (i ? "/" : "") + csv(form.palette[i].r, form.palette[i].g, form.palette[i].b);
+            for (unsigned i = 0; i < form.transSize; ++i)
+                got += (i ? "," : " tRNS=") + csv(form.pngTrans[i]);
+            if (form.hasTransColor) got += " tRNS=" + csv(t.gray, t.red, t.green, t.blue);
+            if (form.hasBackground)
+                got += " bKGD=" +
+                       (form.colorMapped ? csv(b.index) : csv(b.gray, b.red, b.green, b.blue));
+            for (unsigned i = 0; i < n && form.hasHist; ++i)
+                got += (i ? "," : " hIST=") + csv(form.hist[i]);
+            if (form.hasSbit)
+                got += " sBIT=" + (form.colorType & 2 ? csv(s.red, s.green, s.blue) : csv(s.gray));
+            got += " | ";
+            for (const std::string& line : form.report) got += line + ";";
+            got += " | ";
+            for (const std::string& line : form.chunkReport) got += line + ";";
+        } catch (const pm_fatal& e) {
+            got = e.what();
+        }
+        EXPECT_EQ(got, row.form);
     }
 }
 
