@@ -1,7 +1,6 @@
 // The libFuzzer targets, one per build of this file (FUZZ_PARSECOLOR, FUZZ_CONVERT), each with its
 // seed corpus in corpus/<target>/. pm_error throws pm_fatal, so a fatal error ends one input, not
-// the fuzzer. The readers and the comment file are fuzzed through the conversion
-// (the soak also reads comment files in process, against a UTF-8 reference).
+// the fuzzer. The readers and the comment file are fuzzed through the conversion.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -14,35 +13,9 @@
 #include "pngdecode.h"
 
 namespace {
-// A read-only stream over the input that seeks like a file.
-struct Memory {
-    const uint8_t* data;
-    size_t size, pos;
-};
-
+// A read-only stream over the input that seeks like a file (and, like a pipe, has no descriptor).
 FILE* openMemory(const uint8_t* data, size_t size) {
-    cookie_io_functions_t io{};
-    io.read = [](void* c, char* buf, size_t n) {
-        Memory* m = static_cast<Memory*>(c);
-        n = m->pos < m->size ? std::min(n, m->size - m->pos) : 0;
-        std::memcpy(buf, m->data + m->pos, n);
-        m->pos += n;
-        return ssize_t(n);
-    };
-    io.seek = [](void* c, off64_t* offset, int whence) {
-        Memory* m = static_cast<Memory*>(c);
-        const off64_t target = *offset + (whence == SEEK_SET   ? 0
-                                          : whence == SEEK_CUR ? off64_t(m->pos)
-                                                               : off64_t(m->size));
-        if (target < 0) return -1;
-        m->pos = size_t(*offset = target);
-        return 0;
-    };
-    io.close = [](void* c) {
-        delete static_cast<Memory*>(c);
-        return 0;
-    };
-    return fopencookie(new Memory{data, size, 0}, "rb", io);
+    return fmemopen(const_cast<uint8_t*>(data), size, "rb");
 }
 
 template <typename F> bool survives(F f) {
@@ -93,11 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // palette, each a 2-byte big-endian length and its bytes; the rest is the image. The result is
     // a fatal error or a PNG that libpng decodes to the image's size.
     // Every form of colour, good and bad, and names of the fuzzers' dictionary.
-    std::istringstream colorList("white|black|=red|=navy|rgb:8/80/800|#123|#ffffff|#12345|"
-                                 "rgbi:0.5/.5/.5|rgbi:1.5/0/0|.5,.5,.5|255,0,0|no such|=#000000ff|"
-                                 "Light Slate Gray|=rgb:ffff/0/0");
-    std::vector<std::string> colors;
-    for (std::string c; std::getline(colorList, c, '|');) colors.push_back(c);
+    static const char* const colors[] = {
+        "white",        "black",   "=red",    "=navy",          "rgb:8/80/800",
+        "#123",         "#ffffff", "#12345",  "rgbi:0.5/.5/.5", "rgbi:1.5/0/0",
+        ".5,.5,.5",     "255,0,0", "no such", "=#000000ff",     "Light Slate Gray",
+        "=rgb:ffff/0/0"};
     const auto byte = [&](size_t i) { return i < size ? data[i] : 0; };
     size_t pos = 4;
     std::pair<const uint8_t*, size_t> parts[3];
