@@ -123,11 +123,6 @@ bool decodeInto(DecodedPng* d, Reader* reader, std::vector<png_byte>* image) {
     png_destroy_read_struct(&png, &info, nullptr);
     return true;
 }
-
-uint32_t be32(const std::string& s, size_t at) {
-    return uint32_t(uint8_t(s[at])) << 24 | uint32_t(uint8_t(s[at + 1])) << 16 |
-           uint32_t(uint8_t(s[at + 2])) << 8 | uint32_t(uint8_t(s[at + 3]));
-}
 } // namespace
 
 DecodedPng decodePng(const std::string& bytes) {
@@ -145,17 +140,17 @@ DecodedPng decodePng(const std::string& bytes) {
         for (size_t i = 0; i < perRow; ++i)
             d.rows.back()[i] = wide == 2 ? unsigned(p[2 * i]) << 8 | p[2 * i + 1] : p[i];
     }
-    std::string idat;
-    for (size_t at = 8; at + 12 <= bytes.size(); at += 12 + size_t(be32(bytes, at))) {
-        const std::string type = bytes.substr(at + 4, 4);
-        if (type == "IDAT") idat += bytes.substr(at + 8, be32(bytes, at)), ++d.idatChunks;
+    for (size_t at = 8, n; at + 12 <= bytes.size(); at += 12 + n) {
+        n = png_get_uint_32(reinterpret_cast<png_const_bytep>(&bytes[at]));
+        if (bytes.compare(at + 4, 4, "IDAT") == 0)
+            d.idat += bytes.substr(at + 8, n), ++d.idatChunks;
     }
     if (!d.interlace) {
         const size_t rowBytes = (perRow * unsigned(d.depth) + 7) / 8 + 1;
         std::vector<Bytef> raw(rowBytes * d.height);
         uLongf length = uLongf(raw.size());
-        if (uncompress(raw.data(), &length, reinterpret_cast<const Bytef*>(idat.data()),
-                       uLong(idat.size())) != Z_OK)
+        if (uncompress(raw.data(), &length, reinterpret_cast<const Bytef*>(d.idat.data()),
+                       uLong(d.idat.size())) != Z_OK)
             throw std::runtime_error("IDAT does not inflate");
         for (unsigned y = 0; y < d.height; ++y) d.filters.push_back(raw[y * rowBytes]);
         d.data.assign(raw.begin(), raw.end());
