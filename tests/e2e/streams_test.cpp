@@ -33,8 +33,8 @@ std::string spoiled(std::string image) {
 TEST(Streams, ThreadCountIsJudgedBeforeAnyByteEvenWhereNoThreadWouldRun) {
     const std::string image = largeImage(), png = runGridpack({"-quiet"}, image).out;
     for (const std::string value : {"1", "1024", "0", "1025", "2x", ""}) {
-        RunOptions o;
-        o.in = image, o.env["GRIDPACK_THREADS"] = value;
+        RunOptions o(image);
+        o.env["GRIDPACK_THREADS"] = value;
         const RunResult r = runGridpack({"-quiet"}, o);
         const bool good = value == "1" || value == "1024";
         EXPECT_EQ(r.status, good ? 0 : 1) << value;
@@ -49,7 +49,7 @@ TEST(Streams, ThreadCountIsJudgedBeforeAnyByteEvenWhereNoThreadWouldRun) {
 TEST(Streams, OnlyAPipeIsCopiedToTmpdirOrElseTmpAndNothingIsLeftBehind) {
     TempDir dir, empty;
     const std::string image = largeImage(), file = dir.write("in.ppm", image), sub = empty.path;
-    const std::string png = runGridpack({file}, "").out;
+    const std::string png = runGridpack({file}).out;
     ASSERT_EQ(decodePng(png).pixel(199, 119)[3], 255u); // a whole PNG of 200 x 120
     // TMPDIR unset, empty, a folder, missing, not a folder; what a pipe meets there.
     const std::string tmpdirs[] = {"(unset)", "", sub, "/nonexistent", file},
@@ -67,18 +67,17 @@ TEST(Streams, OnlyAPipeIsCopiedToTmpdirOrElseTmpAndNothingIsLeftBehind) {
                                          "': " + reason + "\n"
                                    : "");
         }
-    RunOptions o;
-    o.in = image, o.env["TMPDIR"] = sub, o.fileSizeLimit = 1000;
+    RunOptions o(image);
+    o.env["TMPDIR"] = sub, o.fileSizeLimit = 1000;
     EXPECT_EQ(runGridpack({"-quiet"}, o).err,
               "gridpack: cannot write temporary file in '" + sub + "': File too large\n");
     EXPECT_EQ(rmdir(sub.c_str()), 0); // every copy went, also the one that failed
 }
 
-// A small PNG fails when its last bytes are flushed, a large one while it is written; both say
-// why.
+// A small PNG fails when its last bytes are flushed, a large one while written; both say why.
 TEST(Streams, OutputThatCannotBeDeliveredIsAnError) {
-    RunOptions o;
-    o.in = "P2 1 1 255 0\n", o.outFile = "/dev/full";
+    RunOptions o("P2 1 1 255 0\n");
+    o.outFile = "/dev/full";
     const std::string full = "gridpack: cannot write the PNG: No space left on device\n";
     EXPECT_EQ(runGridpack({"-quiet"}, o).err, full);
     EXPECT_EQ(runGridpack({}, o).err, "gridpack: 1 colors found\n" + full);
@@ -89,8 +88,8 @@ TEST(Streams, OutputThatCannotBeDeliveredIsAnError) {
 }
 
 TEST(Streams, ClosedDescriptorsAndUnreadableStreams) {
-    RunOptions o;
-    o.in = "P2 1 1 255 0\n", o.closed = 1;
+    RunOptions o("P2 1 1 255 0\n");
+    o.closed = 1;
     RunResult r = runGridpack({}, o);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "gridpack: Standard output is closed; there is nowhere to write the PNG\n");
@@ -118,8 +117,7 @@ TEST(Streams, ClosedDescriptorsAndUnreadableStreams) {
 }
 
 TEST(Terminal, NoPngOnATerminalAndTheInputIsNotRead) {
-    RunOptions o;
-    o.in = "P2 1 1 255 0\n";
+    RunOptions o("P2 1 1 255 0\n");
     o.env["TMPDIR"] = "/nonexistent"; // reading the pipe would fail with its own message
     o.stdoutTerminal = true;
     const RunResult r = runGridpack({}, o);

@@ -98,12 +98,6 @@ RunResult runGridpack(const std::vector<std::string>& args, const RunOptions& op
     return r;
 }
 
-RunResult runGridpack(const std::vector<std::string>& args, const std::string& in) {
-    RunOptions o;
-    o.in = in;
-    return runGridpack(args, o);
-}
-
 TempDir::TempDir() {
     char pattern[] = "/tmp/gridpack-test-XXXXXX";
     if (!mkdtemp(pattern) || chmod(pattern, 01777)) throw std::runtime_error("mkdtemp");

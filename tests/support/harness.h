@@ -14,6 +14,7 @@ struct RunResult {
 };
 
 struct RunOptions {
+    RunOptions(std::string input = "") : in(std::move(input)) {}
     std::string in;              // standard input, through a pipe
     std::string inFile, outFile; // or from / to these files (outFile: e.g. /dev/full)
     int closed = -1;             // a standard descriptor left closed
@@ -28,7 +29,6 @@ struct RunOptions {
 
 // Runs gridpack (GRIDPACK_BINARY, else the build's) with the tests' own colour dictionary.
 RunResult runGridpack(const std::vector<std::string>& args, const RunOptions& options = {});
-RunResult runGridpack(const std::vector<std::string>& args, const std::string& in);
 
 // A folder of its own, open to every user, removed with its files.
 struct TempDir {
