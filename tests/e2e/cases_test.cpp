@@ -230,8 +230,7 @@ TEST_P(Cases, Row) {
     TempDir dir;
     Image image;
     const RunResult r = runGridpack(makeArgs(row.args, dir), makeInput(row.input, &image));
-    ASSERT_FALSE(r.timedOut);
-    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.signal, 0); // SIGALRM (14): timed out
     EXPECT_EQ(std::to_string(r.status), row.status) << r.err;
     // Standard error: "-" none, "*" anything, "~line" contains the line, else exactly.
     std::string want = row.err == "-" ? "" : expectedErr(row.err.substr(row.err[0] == '~'));

@@ -12,9 +12,8 @@
 #include "harness.h"
 #include "pngdecode.h"
 
-namespace {
 // Pixels of many colours; 200 x 120 is more than a pipe's buffer in and out.
-std::string largeImage(unsigned cols = 200, unsigned rows = 120) {
+static std::string largeImage(unsigned cols = 200, unsigned rows = 120) {
     std::string image = "P6\n" + std::to_string(cols) + " " + std::to_string(rows) + "\n255\n";
     for (unsigned i = 0, state = 12345; i < 3 * cols * rows; ++i)
         image += char((state = state * 1103515245u + 12345u) >> 24);
@@ -22,13 +21,12 @@ std::string largeImage(unsigned cols = 200, unsigned rows = 120) {
 }
 
 // An image whose last sample is the first above its maxval (254): found in the writing pass.
-std::string spoiled(std::string image) {
+static std::string spoiled(std::string image) {
     image.replace(image.find("\n255\n"), 5, "\n254\n");
     std::replace(image.begin() + long(image.find("\n254\n") + 5), image.end(), '\xff', '\xfe');
     image.back() = '\xff';
     return image;
 }
-} // namespace
 
 TEST(Streams, ThreadCountIsJudgedBeforeAnyByteEvenWhereNoThreadWouldRun) {
     const std::string image = largeImage(), png = runGridpack({"-quiet"}, image).out;
@@ -39,10 +37,9 @@ TEST(Streams, ThreadCountIsJudgedBeforeAnyByteEvenWhereNoThreadWouldRun) {
         const bool good = value == "1" || value == "1024";
         EXPECT_EQ(r.status, good ? 0 : 1) << value;
         EXPECT_EQ(r.out, good ? png : "") << value;
-        EXPECT_EQ(r.err,
-                  good ? ""
-                       : "gridpack: GRIDPACK_THREADS must be a whole number from 1 to 1024, not '" +
-                             value + "'\n");
+        const std::string refused =
+            "gridpack: GRIDPACK_THREADS must be a whole number from 1 to 1024";
+        EXPECT_EQ(r.err, good ? "" : refused + ", not '" + value + "'\n");
     }
 }
 

@@ -84,13 +84,6 @@ std::string image(const std::string& magic, int cols, int rows, unsigned maxval,
     return pnmImage(magic, cols, rows, maxval, s);
 }
 
-std::string readAll(FILE* f) {
-    std::string s;
-    std::rewind(f);
-    for (int ch; (ch = std::getc(f)) != EOF;) s += char(ch);
-    return std::fclose(f), s;
-}
-
 // The options of a command line, through the real scan; they point into args.
 gridpack::Options scan(std::vector<std::string>& args) {
     args.insert(args.begin(), "gridpack");
@@ -106,15 +99,15 @@ std::string convert(const Case& c) {
     const gridpack::Options options = scan(args);
     std::vector<Px> alphas;
     for (unsigned a : c.alphas) alphas.push_back({a, a, a});
-    FILE* files[] = {tmpFileWith(image(c.magic, c.cols, c.rows, c.maxval, c.pixels)),
-                     alphas.empty()
-                         ? nullptr
-                         : tmpFileWith(image(c.maskMagic, c.cols, c.rows, c.alphaMaxval, alphas))};
-    FILE* out = std::tmpfile();
-    EXPECT_NO_THROW(gridpack::convertpnm(options, files[0], files[1], nullptr, nullptr, out));
-    for (FILE* f : files)
+    FILE *in = tmpFileWith(image(c.magic, c.cols, c.rows, c.maxval, c.pixels)),
+         *out = std::tmpfile(),
+         *mask = alphas.empty()
+                     ? nullptr
+                     : tmpFileWith(image(c.maskMagic, c.cols, c.rows, c.alphaMaxval, alphas));
+    EXPECT_NO_THROW(gridpack::convertpnm(options, in, mask, nullptr, nullptr, out));
+    for (FILE* f : {in, mask})
         if (f) std::fclose(f);
-    return readAll(out);
+    return readBack(out);
 }
 
 void verify(const Case& c, const DecodedPng& png) {
@@ -164,8 +157,6 @@ void verify(const Case& c, const DecodedPng& png) {
     ASSERT_EQ(png.chunks.count("bKGD") + (png.interlace != 0),
               c.has("-background") + c.has("-interlace"));
 }
-
-} // namespace
 
 TEST(Soak, RandomImagesAndOptionsDecodeToTheirInputInTheSmallestForm) {
     const char *count = std::getenv("GRIDPACK_SOAK_COUNT"),
@@ -257,7 +248,6 @@ TEST(Decide, FactsAndOptionsMakeTheForm) {
     }
 }
 
-namespace {
 // UTF-8 by the book: each sequence decoded to its code point, which must need all its bytes and
 // be neither a surrogate nor past U+10FFFF.
 bool utf8(const std::string& s) {
@@ -272,7 +262,6 @@ bool utf8(const std::string& s) {
     }
     return true;
 }
-} // namespace
 
 TEST(CommentFile, EntriesComeBackAsWrittenAndUtf8TextsGoToItxt) {
     for (bool ztxt : {false, true}) {
@@ -288,15 +277,15 @@ TEST(CommentFile, EntriesComeBackAsWrittenAndUtf8TextsGoToItxt) {
                         file += "u " + std::get<1>(want.back()) + "\n";
                         if (file.end()[-2] == '\r') std::get<1>(want.back()).pop_back(); // CR LF
                     }
-        // Separators and indentation of blanks, tabs and NULs, empty lines, quoted keywords, a
-        // CR that stays and one that goes, a line longer than the first buffer, a last line
-        // without its line feed.
-        file += "Title\tA\0 b\n\nkey \t\0 x  y\r\n \t more\n\n\t\0\n\"A key\"text\nAuthor\n\"T\" "
+        // Separators and indentation of blanks, tabs and NULs, empty lines (one of a CR), quoted
+        // keywords, a CR that stays and one that goes, a line longer than the first buffer, a last
+        // line without its line feed, its CR kept.
+        file += "Title\tA\0 b\n\r\nkey \t\0 x  y\r\n \t more\n\n\t\0\n\"A key\"text\nAuthor\n\"T\" "
                 "z\r\r\nlong "s +
-                std::string(300, 'x') + "\naT\0y"s;
+                std::string(300, 'x') + "\naT\0y\r"s;
         const std::string keys[] = {"Title", "key", "A key", "Author", "T", "long", "aT"},
                           texts[] = {"A\0 b"s, "x  y\nmore\n",        "text", "",
-                                     "z\r",    std::string(300, 'x'), "y"};
+                                     "z\r",    std::string(300, 'x'), "y\r"};
         for (int i = 0; i < 7; ++i) want.push_back({keys[i], texts[i], i == 0 || i == 3 ? -1 : 0});
         FILE* f = tmpFileWith(file);
         int count = 0;
@@ -316,7 +305,6 @@ TEST(CommentFile, EntriesComeBackAsWrittenAndUtf8TextsGoToItxt) {
     }
 }
 
-namespace {
 // The same image data written by libpng itself, with the same filters and zlib level.
 std::string libpngWrites(const DecodedPng& d, int filters, int level) {
     std::string out;
@@ -347,7 +335,6 @@ std::string libpngWrites(const DecodedPng& d, int filters, int level) {
     png_destroy_write_struct(&png, &info);
     return out;
 }
-} // namespace
 
 // Large images go out in strips deflated on worker threads: the same bytes for any number of
 // threads, and the image data libpng would write from the same rows and settings.
@@ -357,15 +344,14 @@ TEST(Strips, SameBytesForAnyThreadCountAndLibpngsFilteredData) {
     // 256 KiB strips of filtered rows as written (one IDAT each), with two settings each.
     const struct {
         const char* magic;
-        int cols, rows;
+        int cols, rows, strips;
         unsigned maxval, colours;
-        int strips;
         std::vector<std::string> settings[2];
-    } images[] = {{"P6", 400, 300, 255, 0, 2, {{}, {"-filter", "3"}}},
-                  {"P5", 300, 500, 65535, 0, 2, {{"-filter", "1"}, {"-force"}}},
-                  {"P3", 700, 500, 255, 200, 2, {{}, {"-compression", "1"}}},
-                  {"P4", 2400, 1200, 1, 0, 2, {{"-filter", "2"}, {"-compression", "9"}}},
-                  {"P5", 600, 500, 255, 1, 3, {{"-filter", "0"}, {"-filter", "4"}}}};
+    } images[] = {{"P6", 400, 300, 2, 255, 0, {{}, {"-filter", "3"}}},
+                  {"P5", 300, 500, 2, 65535, 0, {{"-filter", "1"}, {"-force"}}},
+                  {"P3", 700, 500, 2, 255, 200, {{}, {"-compression", "1"}}},
+                  {"P4", 2400, 1200, 2, 1, 0, {{"-filter", "2"}, {"-compression", "9"}}},
+                  {"P5", 600, 500, 3, 255, 1, {{"-filter", "0"}, {"-filter", "4"}}}};
     for (int i = 0; i < 10; ++i) {
         const auto& im = images[i / 2];
         const std::vector<std::string>& setting = im.settings[i % 2];
@@ -409,3 +395,5 @@ TEST(Strips, SameBytesForAnyThreadCountAndLibpngsFilteredData) {
                     double(theirs.idat.size()) / 1000 + 8 * im.strips);
     }
 }
+
+} // namespace
