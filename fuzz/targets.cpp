@@ -1,7 +1,6 @@
 // The libFuzzer targets, one per build of this file (FUZZ_PARSECOLOR, FUZZ_CONVERT), each with its
 // seed corpus in corpus/<target>/. pm_error throws pm_fatal, so a fatal error ends one input, not
-// the fuzzer. The readers and the comment file are fuzzed through the conversion
-// (the soak also reads comment files in process, against a UTF-8 reference).
+// the fuzzer. The readers and the comment file are fuzzed through the conversion.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -14,35 +13,9 @@
 #include "pngdecode.h"
 
 namespace {
-// A read-only stream over the input that seeks like a file.
-struct Memory {
-    const uint8_t* data;
-    size_t size, pos;
-};
-
+// A read-only stream over the input that seeks like a file (and, like a pipe, has no descriptor).
 FILE* openMemory(const uint8_t* data, size_t size) {
-    cookie_io_functions_t io{};
-    io.read = [](void* c, char* buf, size_t n) {
-        Memory* m = static_cast<Memory*>(c);
-        n = m->pos < m->size ? std::min(n, m->size - m->pos) : 0;
-        std::memcpy(buf, m->data + m->pos, n);
-        m->pos += n;
-        return ssize_t(n);
-    };
-    io.seek = [](void* c, off64_t* offset, int whence) {
-        Memory* m = static_cast<Memory*>(c);
-        const off64_t target = *offset + (whence == SEEK_SET   ? 0
-                                          : whence == SEEK_CUR ? off64_t(m->pos)
-                                                               : off64_t(m->size));
-        if (target < 0) return -1;
-        m->pos = size_t(*offset = target);
-        return 0;
-    };
-    io.close = [](void* c) {
-        delete static_cast<Memory*>(c);
-        return 0;
-    };
-    return fopencookie(new Memory{data, size, 0}, "rb", io);
+    return fmemopen(const_cast<uint8_t*>(data), size, "rb");
 }
 
 template <typename F> bool survives(F f) {
@@ -52,16 +25,6 @@ template <typename F> bool survives(F f) {
     } catch (const pm_fatal&) {
         return false;
     }
-}
-
-// The header's size; false without one, or for rows longer than the input (whose allocation a
-// fuzzer would count against it before the read fails).
-[[maybe_unused]] bool header(const uint8_t* data, size_t size, int* colsP, int* rowsP,
-                             pixval* maxvalP, int* formatP) {
-    FILE* f = openMemory(data, size);
-    const bool ok = survives([&] { pnm_readpnminit(f, colsP, rowsP, maxvalP, formatP); });
-    std::fclose(f);
-    return ok && size_t(*colsP) <= 8 * size + 8;
 }
 } // namespace
 
@@ -93,20 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // palette, each a 2-byte big-endian length and its bytes; the rest is the image. The result is
     // a fatal error or a PNG that libpng decodes to the image's size.
     // Every form of colour, good and bad, and names of the fuzzers' dictionary.
-    std::istringstream colorList("white|black|=red|=navy|rgb:8/80/800|#123|#ffffff|#12345|"
-                                 "rgbi:0.5/.5/.5|rgbi:1.5/0/0|.5,.5,.5|255,0,0|no such|=#000000ff|"
-                                 "Light Slate Gray|=rgb:ffff/0/0");
-    std::vector<std::string> colors;
-    for (std::string c; std::getline(colorList, c, '|');) colors.push_back(c);
+    static const char* const colors[] = {
+        "white",        "black",   "=red",    "=navy",          "rgb:8/80/800",
+        "#123",         "#ffffff", "#12345",  "rgbi:0.5/.5/.5", "rgbi:1.5/0/0",
+        ".5,.5,.5",     "255,0,0", "no such", "=#000000ff",     "Light Slate Gray",
+        "=rgb:ffff/0/0"};
     const auto byte = [&](size_t i) { return i < size ? data[i] : 0; };
-    size_t pos = 4;
-    std::pair<const uint8_t*, size_t> parts[3];
-    for (auto& part : parts) {
-        const size_t length = size_t(byte(pos)) << 8 | byte(pos + 1);
-        pos = std::min(pos + 2, size);
-        part = {data + pos, std::min(length, size - pos)};
-        pos += part.second;
-    }
     // The options of bits 0-9 and 13-15 of bytes 0 and 1, "|" between them; T and B stand for the
     // colours.
     std::istringstream options(
@@ -131,20 +86,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     gridpack::Options o;
     if (!survives([&] { gridpack::parseOptions(int(args.size()), argv.data(), &o); })) return 0;
 
+    size_t pos = 4;
+    FILE* side[3]; // the mask, the comment file, the palette
+    for (FILE*& f : side) {
+        const size_t length = size_t(byte(pos)) << 8 | byte(pos + 1);
+        pos = std::min(pos + 2, size);
+        f = openMemory(data + pos, std::min(length, size - pos));
+        pos += std::min(length, size - pos);
+    }
     FILE* in = openMemory(data + pos, size - pos);
-    FILE* side[] = {o.alpha ? openMemory(parts[0].first, parts[0].second) : nullptr,
-                    o.palette_file ? openMemory(parts[2].first, parts[2].second) : nullptr,
-                    o.text || o.ztxt ? openMemory(parts[1].first, parts[1].second) : nullptr};
     char* png = nullptr;
     size_t pngSize = 0;
     FILE* out = open_memstream(&png, &pngSize);
-    const bool converted =
-        survives([&] { gridpack::convertpnm(o, in, side[0], side[1], side[2], out); });
+    const bool converted = survives([&] {
+        gridpack::convertpnm(o, in, o.alpha ? side[0] : nullptr, o.palette_file ? side[2] : nullptr,
+                             o.text || o.ztxt ? side[1] : nullptr, out);
+    });
     std::fclose(out);
-    int cols, rows, format;
-    pixval maxval;
-    if (converted) {
-        if (!header(data + pos, size - pos, &cols, &rows, &maxval, &format)) std::abort();
+    if (converted) { // the size the image's header gives (if none is read, 0 by 0: no PNG's)
+        int cols = 0, rows = 0, format;
+        pixval maxval;
+        survives([&] { std::rewind(in), pnm_readpnminit(in, &cols, &rows, &maxval, &format); });
         try {
             const DecodedPng decoded = decodePng(std::string(png, pngSize));
             if (decoded.width != unsigned(cols) || decoded.height != unsigned(rows)) std::abort();
@@ -154,8 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::free(png);
     std::fclose(in);
-    for (FILE* f : side)
-        if (f) std::fclose(f);
+    for (FILE* f : side) std::fclose(f);
 #endif
     return 0;
 }

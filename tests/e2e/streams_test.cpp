@@ -12,9 +12,8 @@
 #include "harness.h"
 #include "pngdecode.h"
 
-namespace {
 // Pixels of many colours; 200 x 120 is more than a pipe's buffer in and out.
-std::string largeImage(unsigned cols = 200, unsigned rows = 120) {
+static std::string largeImage(unsigned cols = 200, unsigned rows = 120) {
     std::string image = "P6\n" + std::to_string(cols) + " " + std::to_string(rows) + "\n255\n";
     for (unsigned i = 0, state = 12345; i < 3 * cols * rows; ++i)
         image += char((state = state * 1103515245u + 12345u) >> 24);
@@ -22,34 +21,32 @@ std::string largeImage(unsigned cols = 200, unsigned rows = 120) {
 }
 
 // An image whose last sample is the first above its maxval (254): found in the writing pass.
-std::string spoiled(std::string image) {
+static std::string spoiled(std::string image) {
     image.replace(image.find("\n255\n"), 5, "\n254\n");
     std::replace(image.begin() + long(image.find("\n254\n") + 5), image.end(), '\xff', '\xfe');
     image.back() = '\xff';
     return image;
 }
-} // namespace
 
 TEST(Streams, ThreadCountIsJudgedBeforeAnyByteEvenWhereNoThreadWouldRun) {
     const std::string image = largeImage(), png = runGridpack({"-quiet"}, image).out;
     for (const std::string value : {"1", "1024", "0", "1025", "2x", ""}) {
-        RunOptions o;
-        o.in = image, o.env["GRIDPACK_THREADS"] = value;
+        RunOptions o(image);
+        o.env["GRIDPACK_THREADS"] = value;
         const RunResult r = runGridpack({"-quiet"}, o);
         const bool good = value == "1" || value == "1024";
         EXPECT_EQ(r.status, good ? 0 : 1) << value;
         EXPECT_EQ(r.out, good ? png : "") << value;
-        EXPECT_EQ(r.err,
-                  good ? ""
-                       : "gridpack: GRIDPACK_THREADS must be a whole number from 1 to 1024, not '" +
-                             value + "'\n");
+        const std::string refused =
+            "gridpack: GRIDPACK_THREADS must be a whole number from 1 to 1024";
+        EXPECT_EQ(r.err, good ? "" : refused + ", not '" + value + "'\n");
     }
 }
 
 TEST(Streams, OnlyAPipeIsCopiedToTmpdirOrElseTmpAndNothingIsLeftBehind) {
     TempDir dir, empty;
     const std::string image = largeImage(), file = dir.write("in.ppm", image), sub = empty.path;
-    const std::string png = runGridpack({file}, "").out;
+    const std::string png = runGridpack({file}).out;
     ASSERT_EQ(decodePng(png).pixel(199, 119)[3], 255u); // a whole PNG of 200 x 120
     // TMPDIR unset, empty, a folder, missing, not a folder; what a pipe meets there.
     const std::string tmpdirs[] = {"(unset)", "", sub, "/nonexistent", file},
@@ -67,18 +64,17 @@ TEST(Streams, OnlyAPipeIsCopiedToTmpdirOrElseTmpAndNothingIsLeftBehind) {
                                          "': " + reason + "\n"
                                    : "");
         }
-    RunOptions o;
-    o.in = image, o.env["TMPDIR"] = sub, o.fileSizeLimit = 1000;
+    RunOptions o(image);
+    o.env["TMPDIR"] = sub, o.fileSizeLimit = 1000;
     EXPECT_EQ(runGridpack({"-quiet"}, o).err,
               "gridpack: cannot write temporary file in '" + sub + "': File too large\n");
     EXPECT_EQ(rmdir(sub.c_str()), 0); // every copy went, also the one that failed
 }
 
-// A small PNG fails when its last bytes are flushed, a large one while it is written; both say
-// why.
+// A small PNG fails when its last bytes are flushed, a large one while written; both say why.
 TEST(Streams, OutputThatCannotBeDeliveredIsAnError) {
-    RunOptions o;
-    o.in = "P2 1 1 255 0\n", o.outFile = "/dev/full";
+    RunOptions o("P2 1 1 255 0\n");
+    o.outFile = "/dev/full";
     const std::string full = "gridpack: cannot write the PNG: No space left on device\n";
     EXPECT_EQ(runGridpack({"-quiet"}, o).err, full);
     EXPECT_EQ(runGridpack({}, o).err, "gridpack: 1 colors found\n" + full);
@@ -89,8 +85,8 @@ TEST(Streams, OutputThatCannotBeDeliveredIsAnError) {
 }
 
 TEST(Streams, ClosedDescriptorsAndUnreadableStreams) {
-    RunOptions o;
-    o.in = "P2 1 1 255 0\n", o.closed = 1;
+    RunOptions o("P2 1 1 255 0\n");
+    o.closed = 1;
     RunResult r = runGridpack({}, o);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "gridpack: Standard output is closed; there is nowhere to write the PNG\n");
@@ -118,8 +114,7 @@ TEST(Streams, ClosedDescriptorsAndUnreadableStreams) {
 }
 
 TEST(Terminal, NoPngOnATerminalAndTheInputIsNotRead) {
-    RunOptions o;
-    o.in = "P2 1 1 255 0\n";
+    RunOptions o("P2 1 1 255 0\n");
     o.env["TMPDIR"] = "/nonexistent"; // reading the pipe would fail with its own message
     o.stdoutTerminal = true;
     const RunResult r = runGridpack({}, o);

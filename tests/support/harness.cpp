@@ -94,14 +94,7 @@ RunResult runGridpack(const std::vector<std::string>& args, const RunOptions& op
     close(terminal);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    r.timedOut = r.signal == SIGALRM;
     return r;
-}
-
-RunResult runGridpack(const std::vector<std::string>& args, const std::string& in) {
-    RunOptions o;
-    o.in = in;
-    return runGridpack(args, o);
 }
 
 TempDir::TempDir() {
@@ -127,6 +120,12 @@ FILE* tmpFileWith(const std::string& bytes) {
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::rewind(f);
     return f;
+}
+
+std::string readBack(FILE* f) {
+    std::fflush(f);
+    const std::string s = contents(fileno(f));
+    return std::fclose(f), s;
 }
 
 std::string pnmImage(const std::string& magic, int cols, int rows, unsigned maxval,

@@ -8,27 +8,25 @@
 #include <vector>
 
 struct RunResult {
-    int status = -1, signal = 0; // status -1 when a signal ended the process
-    bool timedOut = false;
+    int status = -1, signal = 0; // status -1 when a signal (SIGALRM: the timeout) ended it
     std::string out, err;
 };
 
 struct RunOptions {
+    RunOptions(std::string input = "") : in(std::move(input)) {}
     std::string in;              // standard input, through a pipe
     std::string inFile, outFile; // or from / to these files (outFile: e.g. /dev/full)
     int closed = -1;             // a standard descriptor left closed
-    bool stdinTerminal = false;  // or a pseudo-terminal, as standard input or (read as out or err)
-    bool stdoutTerminal = false, stderrTerminal = false; // as standard output or error
-    long fileSizeLimit = -1;                             // bytes any file may grow to
-    std::map<std::string, std::string> env;              // set in gridpack's environment
-    std::vector<std::string> unset;                      // removed from it
-    unsigned timeout = 60;                               // seconds
-    int signal = 0, signalAfterMs = 0;                   // sent to gridpack this long after start
+    bool stdinTerminal = false, stdoutTerminal = false, stderrTerminal = false; // or a terminal
+    long fileSizeLimit = -1;                // bytes any file may grow to
+    std::map<std::string, std::string> env; // set in gridpack's environment
+    std::vector<std::string> unset;         // removed from it
+    unsigned timeout = 60;                  // seconds
+    int signal = 0, signalAfterMs = 0;      // sent to gridpack this long after start
 };
 
 // Runs gridpack (GRIDPACK_BINARY, else the build's) with the tests' own colour dictionary.
 RunResult runGridpack(const std::vector<std::string>& args, const RunOptions& options = {});
-RunResult runGridpack(const std::vector<std::string>& args, const std::string& in);
 
 // A folder of its own, open to every user, removed with its files.
 struct TempDir {
@@ -39,8 +37,9 @@ struct TempDir {
     std::string path;
 };
 
-// An anonymous file holding bytes, at its start.
+// An anonymous file holding bytes, at its start; and all a file holds, which is then closed.
 FILE* tmpFileWith(const std::string& bytes);
+std::string readBack(FILE* f);
 
 // An anymap: P1..P6, the header, then the samples row by row (three per pixel for P3/P6; for
 // P1/P4 one bit per pixel, 1 black). Raw samples above maxval 255 take two bytes, high first.

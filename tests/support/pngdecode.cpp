@@ -27,9 +27,9 @@ void onError(png_structp png, png_const_charp message) {
     png_longjmp(png, 1);
 }
 
-template <typename T> std::string joined(const T* v, size_t n) {
+std::string joined(const std::vector<unsigned>& v) {
     std::string s;
-    for (size_t i = 0; i < n; ++i) s += (i ? "," : "") + std::to_string(v[i]);
+    for (size_t i = 0; i < v.size(); ++i) s += (i ? "," : "") + std::to_string(v[i]);
     return s;
 }
 
@@ -73,36 +73,29 @@ bool decodeInto(DecodedPng* d, Reader* reader, std::vector<png_byte>* image) {
     };
     if (png_get_tRNS(png, info, &alphas, &nTrans, &color)) {
         d->trns = palette ? std::vector<unsigned>(alphas, alphas + nTrans) : values(*color);
-        d->chunks["tRNS"] = joined(d->trns.data(), d->trns.size());
+        d->chunks["tRNS"] = joined(d->trns);
     }
-    if (png_get_bKGD(png, info, &color)) {
-        const std::vector<unsigned> v =
-            palette ? std::vector<unsigned>{color->index} : values(*color);
-        d->chunks["bKGD"] = joined(v.data(), v.size());
-    }
+    if (png_get_bKGD(png, info, &color))
+        d->chunks["bKGD"] = joined(palette ? std::vector<unsigned>{color->index} : values(*color));
     png_color_8p sb;
     const size_t alpha = d->colorType & PNG_COLOR_MASK_ALPHA ? 1 : 0;
     if (png_get_sBIT(png, info, &sb)) { // gray or red, green, blue; then alpha
-        const unsigned v[] = {sb->red, sb->green, sb->blue, sb->alpha}, g[] = {sb->gray, sb->alpha};
-        d->chunks["sBIT"] =
-            d->colorType & PNG_COLOR_MASK_COLOR ? joined(v, 3 + alpha) : joined(g, 1 + alpha);
+        std::vector<unsigned> v{sb->red, sb->green, sb->blue, sb->alpha}, g{sb->gray, sb->alpha};
+        v.erase(v.begin() + 3, v.end() - alpha), g.erase(g.begin() + 1, g.end() - alpha);
+        d->chunks["sBIT"] = joined(d->colorType & PNG_COLOR_MASK_COLOR ? v : g);
     }
     png_uint_16p hist;
-    if (png_get_hIST(png, info, &hist)) {
-        d->hist.assign(hist, hist + n);
-        d->chunks["hIST"] = joined(hist, size_t(n));
-    }
+    if (png_get_hIST(png, info, &hist))
+        d->hist.assign(hist, hist + n), d->chunks["hIST"] = joined(d->hist);
     double g, c[8];
     char text[64];
     if (png_get_gAMA(png, info, &g)) std::snprintf(text, 64, "%g", g), d->chunks["gAMA"] = text;
-    if (png_get_cHRM(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7])) {
-        d->chunks["cHRM"] = "";
+    if (png_get_cHRM(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]))
         for (int i = 0; i < 8; ++i)
             std::snprintf(text, 64, i ? ",%g" : "%g", c[i]), d->chunks["cHRM"] += text;
-    }
     png_uint_32 phys[3]; // x, y and the unit
     if (png_get_pHYs(png, info, &phys[0], &phys[1], reinterpret_cast<int*>(&phys[2])))
-        d->chunks["pHYs"] = joined(phys, 3);
+        d->chunks["pHYs"] = joined({phys[0], phys[1], phys[2]});
     png_timep t;
     if (png_get_tIME(png, info, &t)) {
         std::snprintf(text, 64, "%d-%d-%dT%d:%d:%d", t->year, t->month, t->day, t->hour, t->minute,
@@ -123,11 +116,6 @@ bool decodeInto(DecodedPng* d, Reader* reader, std::vector<png_byte>* image) {
     png_destroy_read_struct(&png, &info, nullptr);
     return true;
 }
-
-uint32_t be32(const std::string& s, size_t at) {
-    return uint32_t(uint8_t(s[at])) << 24 | uint32_t(uint8_t(s[at + 1])) << 16 |
-           uint32_t(uint8_t(s[at + 2])) << 8 | uint32_t(uint8_t(s[at + 3]));
-}
 } // namespace
 
 DecodedPng decodePng(const std::string& bytes) {
@@ -145,17 +133,17 @@ DecodedPng decodePng(const std::string& bytes) {
         for (size_t i = 0; i < perRow; ++i)
             d.rows.back()[i] = wide == 2 ? unsigned(p[2 * i]) << 8 | p[2 * i + 1] : p[i];
     }
-    std::string idat;
-    for (size_t at = 8; at + 12 <= bytes.size(); at += 12 + size_t(be32(bytes, at))) {
-        const std::string type = bytes.substr(at + 4, 4);
-        if (type == "IDAT") idat += bytes.substr(at + 8, be32(bytes, at)), ++d.idatChunks;
+    for (size_t at = 8, n; at + 12 <= bytes.size(); at += 12 + n) {
+        n = png_get_uint_32(reinterpret_cast<png_const_bytep>(&bytes[at]));
+        if (bytes.compare(at + 4, 4, "IDAT") == 0)
+            d.idat += bytes.substr(at + 8, n), ++d.idatChunks;
     }
     if (!d.interlace) {
         const size_t rowBytes = (perRow * unsigned(d.depth) + 7) / 8 + 1;
         std::vector<Bytef> raw(rowBytes * d.height);
         uLongf length = uLongf(raw.size());
-        if (uncompress(raw.data(), &length, reinterpret_cast<const Bytef*>(idat.data()),
-                       uLong(idat.size())) != Z_OK)
+        if (uncompress(raw.data(), &length, reinterpret_cast<const Bytef*>(d.idat.data()),
+                       uLong(d.idat.size())) != Z_OK)
             throw std::runtime_error("IDAT does not inflate");
         for (unsigned y = 0; y < d.height; ++y) d.filters.push_back(raw[y * rowBytes]);
         d.data.assign(raw.begin(), raw.end());
@@ -175,8 +163,7 @@ std::array<unsigned, 4> DecodedPng::pixel(unsigned x, unsigned y) const {
     const bool color = colorType & PNG_COLOR_MASK_COLOR;
     std::array<unsigned, 4> p{row[at], row[at + color], row[at + 2 * color], full};
     if (colorType & PNG_COLOR_MASK_ALPHA) p[3] = row[at + (color ? 3 : 1)];
-    const bool clear = color ? trns == std::vector<unsigned>{p[0], p[1], p[2]}
-                             : trns == std::vector<unsigned>{p[0]};
-    if (clear) p[3] = 0;
+    if (trns == (color ? std::vector<unsigned>{p[0], p[1], p[2]} : std::vector<unsigned>{p[0]}))
+        p[3] = 0;
     return p;
 }

@@ -19,7 +19,7 @@ struct DecodedPng {
     std::map<std::string, std::string> chunks;
     std::vector<unsigned> trns, hist; // the same tRNS and hIST as numbers
     std::vector<int> filters;         // each row's filter type (not interlaced)
-    std::string data;                 // the inflated image data (not interlaced)
+    std::string idat, data;           // the image data as stored, and inflated (not interlaced)
     int idatChunks = 0;
 
     // Red, green, blue (a palette resolved, gray repeated) and opacity, at the stored depth

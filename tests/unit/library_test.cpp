@@ -11,30 +11,29 @@
 #include "harness.h"
 #include "pixmill.h"
 
-namespace {
 // pm_error: pm_fatal with the message (as written on standard error).
 #define EXPECT_FATAL(statement, regex)                                                             \
     EXPECT_THAT([&] { statement; },                                                                \
                 ::testing::ThrowsMessage<pm_fatal>(::testing::ContainsRegex(regex)))
 
-// What f writes (up to 4 KiB) to the stream it is given.
-template <typename F> std::string written(F f) {
+// What f writes to the stream it is given.
+template <typename F> static std::string written(F f) {
     FILE* out = std::tmpfile();
-    std::string s(4096, '\0');
-    f(out), std::rewind(out), s.resize(std::fread(&s[0], 1, s.size(), out)), std::fclose(out);
-    return s;
+    return f(out), readBack(out);
 }
 
 // Numbers; pixels as "r.g.b", a gray xel (r = g = 0) as its value; rows joined by blanks.
-std::string str(long v) { return std::to_string(v); }
-std::string str(pixel p) { return (p.r || p.g ? str(p.r) + "." + str(p.g) + "." : "") + str(p.b); }
-template <typename T> std::string str(const T* row, int n) {
+static std::string str(long v) { return std::to_string(v); }
+static std::string str(pixel p) {
+    return (p.r || p.g ? str(p.r) + "." + str(p.g) + "." : "") + str(p.b);
+}
+template <typename T> static std::string str(const T* row, int n) {
     return n <= 0 ? "" : str(row[0]) + (n > 1 ? " " + str(row + 1, n - 1) : "");
 }
 
 // Where the library's formatter and the platform's differ in length, in bytes or by writing past
 // the size, at a buffer size from 0 to one past the full length; empty where they agree.
-std::string differences(const char* format, ...) {
+static std::string differences(const char* format, ...) {
     va_list ap, copy;
     va_start(ap, format);
     char want[160], got[160];
@@ -57,7 +56,6 @@ std::string differences(const char* format, ...) {
 struct Library : ::testing::Test {
     void SetUp() override { pm_plain_output = 0, pm_progname = "unit", pm_setMessage(1, nullptr); }
 };
-} // namespace
 
 TEST_F(Library, WritersPromotionAndXels) {
     pixel row[7];
@@ -80,9 +78,8 @@ TEST_F(Library, WritersPromotionAndXels) {
     // Gray scaling truncates, colour scaling rounds, bitmaps become full scale.
     // clang-format off
     const struct { int from; pixval max; int to; pixval newmax; pixel in; } table[] = {
-        {PLAIN_PBM, 1, PLAIN_PPM, 9, {0, 0, 1}},        {RAW_PBM, 7, RAW_PGM, 5, {0, 0, 3}},
-        {PLAIN_PGM, 100, PLAIN_PPM, 255, {0, 0, 1}},    {PLAIN_PGM, 100, RAW_PGM, 255, {0, 0, 99}},
-        {PLAIN_PGM, 255, PLAIN_PPM, 255, {0, 0, 7}},    {PLAIN_PPM, 100, RAW_PPM, 255, {1, 99, 2}},
+        {PLAIN_PBM, 1, PLAIN_PPM, 9, {0, 0, 1}},     {RAW_PBM, 7, RAW_PGM, 5, {0, 0, 3}},          {PLAIN_PGM, 100, PLAIN_PPM, 255, {0, 0, 1}},
+        {PLAIN_PGM, 100, RAW_PGM, 255, {0, 0, 99}},  {PLAIN_PGM, 255, PLAIN_PPM, 255, {0, 0, 7}},  {PLAIN_PPM, 100, RAW_PPM, 255, {1, 99, 2}},
         {PLAIN_PPM, 9, PLAIN_PPM, 9, {5, 6, 7}}};
     // clang-format on
     std::string s;
