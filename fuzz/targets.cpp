@@ -14,7 +14,7 @@
 
 namespace {
 // A read-only stream over the input that seeks like a file (and, like a pipe, has no descriptor).
-FILE* openMemory(const uint8_t* data, size_t size) {
+[[maybe_unused]] FILE* openMemory(const uint8_t* data, size_t size) {
     return fmemopen(const_cast<uint8_t*>(data), size, "rb");
 }
 
