@@ -60,9 +60,22 @@ size_t filterPaeth(const png_byte* row, const png_byte* prev, png_byte* out, siz
     return sum;
 }
 
-using FilterFunction = size_t (*)(const png_byte*, const png_byte*, png_byte*, size_t, size_t);
-constexpr FilterFunction filterFunctions[] = {filterNone, filterSub, filterUp, filterAvg,
-                                              filterPaeth};
+// A switch, not a table of function pointers: the program keeps no writable data.
+size_t applyFilter(int f, const png_byte* row, const png_byte* prev, png_byte* out, size_t n,
+                   size_t bpp) {
+    switch (f) {
+    case 0:
+        return filterNone(row, prev, out, n, bpp);
+    case 1:
+        return filterSub(row, prev, out, n, bpp);
+    case 2:
+        return filterUp(row, prev, out, n, bpp);
+    case 3:
+        return filterAvg(row, prev, out, n, bpp);
+    default:
+        return filterPaeth(row, prev, out, n, bpp);
+    }
+}
 constexpr int filterBits[] = {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG,
                               PNG_FILTER_PAETH};
 
@@ -78,10 +91,10 @@ void filterRow(int filters, const png_byte* row, const png_byte* prev, size_t ro
         if (!(filters & filterBits[f])) continue;
         if (filters == filterBits[f]) {
             out[0] = png_byte(f);
-            filterFunctions[f](row, prev, out + 1, rowBytes, bpp);
+            applyFilter(f, row, prev, out + 1, rowBytes, bpp);
             return;
         }
-        const size_t sum = filterFunctions[f](row, prev, candidate, rowBytes, bpp);
+        const size_t sum = applyFilter(f, row, prev, candidate, rowBytes, bpp);
         if (chosen < 0 || sum < best) {
             chosen = f;
             best = sum;

@@ -52,7 +52,7 @@ struct Options {
     int compression = -1; // 0..9, or -1 for libpng's default
 };
 
-extern const char* const usageText;
+extern const char usageText[];
 
 // Scans the converter's own options from argv[1] into *options (which starts from the
 // defaults); returns the index of the first argument that is not an option.

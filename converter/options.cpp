@@ -14,7 +14,7 @@
 
 namespace gridpack {
 
-const char* const usageText =
+const char usageText[] =
     "[-verbose] [-downscale] [-interlace] [-force] [-alpha file] ...\n"
     "             ... [-transparent color] [-background color] [-gamma value] ...\n"
     "             ... [-hist] [-chroma wx wy rx ry gx gy bx by] [-phys x y unit] ...\n"
@@ -44,8 +44,8 @@ enum Option {
 };
 
 struct Keyword {
-    const char* keyword;
-    int minLength; // counts the leading hyphen
+    char keyword[16]; // an array, not a pointer: the table stays read-only data
+    int minLength;    // counts the leading hyphen
     Option option;
 };
 
