@@ -32,11 +32,27 @@ constexpr size_t stripBytes = size_t(256) << 10;
 constexpr size_t window = size_t(32) << 10;
 } // namespace
 
+// A buffer that is not cleared when it grows: every byte is written before it is read.
+struct Bytes {
+    std::unique_ptr<png_byte[]> bytes;
+    size_t size = 0, capacity = 0;
+
+    png_byte* data() { return bytes.get(); }
+    void reserve(size_t n) {
+        if (n <= capacity) return;
+        bytes.reset(new png_byte[n]);
+        capacity = n;
+        size = 0;
+    }
+};
+
+// A strip's data and what a worker makes of it. Jobs are used again for later strips, so their
+// buffers are allocated a few times a run rather than once a strip.
 struct StripJob {
-    std::vector<png_byte> data;       // filtered rows, each with its filter type byte
-    std::vector<png_byte> dictionary; // the last bytes of the data before this strip
+    Bytes data;       // filtered rows, each with its filter type byte
+    Bytes dictionary; // the last bytes of the data before this strip
     bool last = false;
-    std::vector<png_byte> compressed;
+    Bytes compressed; // two bytes of room before the data for the zlib header
     uLong adler = 0;
     std::string error; // set by a worker that failed
     bool done = false;
@@ -44,33 +60,52 @@ struct StripJob {
 
 namespace {
 
-// Raw deflate of one strip; on failure the job carries the reason.
-void deflateStrip(StripJob& job, int level, int strategy) {
+constexpr size_t headerRoom = 2;
+
+// A deflate stream kept for one thread's strips: reset between them rather than set up again.
+struct Deflater {
     z_stream z{};
-    if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy) != Z_OK) {
+    bool ready = false;
+
+    Deflater() = default;
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+    ~Deflater() {
+        if (ready) deflateEnd(&z);
+    }
+    bool start(int level, int strategy) {
+        if (ready) return deflateReset(&z) == Z_OK;
+        ready = deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy) == Z_OK;
+        return ready;
+    }
+};
+
+// Raw deflate of one strip; on failure the job carries the reason.
+void deflateStrip(Deflater& d, StripJob& job, int level, int strategy) {
+    if (!d.start(level, strategy)) {
         job.error = "cannot set up zlib to compress the image data";
         return;
     }
-    if (!job.dictionary.empty())
-        deflateSetDictionary(&z, job.dictionary.data(), uInt(job.dictionary.size()));
+    z_stream& z = d.z;
+    if (job.dictionary.size != 0)
+        deflateSetDictionary(&z, job.dictionary.data(), uInt(job.dictionary.size));
     try {
-        // A flush adds a few bytes to the bound of the data itself.
-        job.compressed.resize(deflateBound(&z, uLong(job.data.size())) + 64);
+        // A flush adds a few bytes to the bound of the data itself; the checksum four more.
+        job.compressed.reserve(headerRoom + deflateBound(&z, uLong(job.data.size)) + 64);
     } catch (const std::bad_alloc&) {
-        deflateEnd(&z);
         job.error = "out of memory compressing the image data";
         return;
     }
+    const size_t room = job.compressed.capacity - headerRoom - 4;
     z.next_in = job.data.data();
-    z.avail_in = uInt(job.data.size());
-    z.next_out = job.compressed.data();
-    z.avail_out = uInt(job.compressed.size());
+    z.avail_in = uInt(job.data.size);
+    z.next_out = job.compressed.data() + headerRoom;
+    z.avail_out = uInt(room);
     const int status = deflate(&z, job.last ? Z_FINISH : Z_SYNC_FLUSH);
     const bool whole = job.last ? status == Z_STREAM_END : status == Z_OK && z.avail_out > 0;
-    job.compressed.resize(job.compressed.size() - z.avail_out);
-    deflateEnd(&z);
+    job.compressed.size = room - z.avail_out;
     if (!whole || z.avail_in != 0) job.error = "zlib failed to compress the image data";
-    job.adler = adler32(adler32(0L, Z_NULL, 0), job.data.data(), uInt(job.data.size()));
+    job.adler = adler32(adler32(0L, Z_NULL, 0), job.data.data(), uInt(job.data.size));
 }
 
 } // namespace
@@ -99,8 +134,10 @@ struct StripWriter {
     int filters, level, strategy;
     png_uint_32 rows, rowsAdded = 0;
     std::vector<png_byte> previous, scratch;
-    std::unique_ptr<StripJob> filling;
-    std::vector<png_byte> tail; // the last bytes of filtered data, the next strip's dictionary
+    std::shared_ptr<StripJob> filling;
+    std::vector<std::shared_ptr<StripJob>> spare; // written jobs, to be filled again
+    Bytes tail;        // the last bytes of filtered data, the next strip's dictionary
+    Deflater deflater; // the main thread's, when there are no workers
     uLong adler = adler32(0L, Z_NULL, 0);
     bool headerWritten = false;
 
@@ -137,6 +174,7 @@ struct StripWriter {
     }
 
     void work() {
+        Deflater own;
         for (;;) {
             std::shared_ptr<StripJob> job;
             {
@@ -146,7 +184,7 @@ struct StripWriter {
                 if (stopping) return;
                 job = inFlight[nextToStart++];
             }
-            deflateStrip(*job, level, strategy);
+            deflateStrip(own, *job, level, strategy);
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 job->done = true;
@@ -156,30 +194,44 @@ struct StripWriter {
     }
 
     void addRow(const png_byte* row) {
-        if (!filling) {
-            filling = std::make_unique<StripJob>();
-            filling->dictionary = tail;
-            filling->data.reserve(rowsPerStrip * (rowBytes + 1));
-        }
+        if (!filling) start();
         StripJob& job = *filling;
-        const size_t at = job.data.size();
-        job.data.resize(at + rowBytes + 1);
+        const size_t at = job.data.size;
         filterRow(filters, row, previous.data(), rowBytes, bpp, job.data.data() + at,
                   scratch.data());
+        job.data.size = at + rowBytes + 1;
         std::memcpy(previous.data(), row, rowBytes);
         ++rowsAdded;
-        if (job.data.size() / (rowBytes + 1) == rowsPerStrip || rowsAdded == rows) submit();
+        if (job.data.size / (rowBytes + 1) == rowsPerStrip || rowsAdded == rows) submit();
+    }
+
+    // A job for the next strip, primed with the tail of the data before it.
+    void start() {
+        if (spare.empty()) {
+            filling = std::make_shared<StripJob>();
+        } else {
+            filling = std::move(spare.back());
+            spare.pop_back();
+            filling->done = false;
+        }
+        filling->data.reserve(rowsPerStrip * (rowBytes + 1));
+        filling->data.size = 0;
+        filling->dictionary.reserve(window);
+        if (tail.size != 0) std::memcpy(filling->dictionary.data(), tail.data(), tail.size);
+        filling->dictionary.size = tail.size;
     }
 
     void submit() {
-        std::shared_ptr<StripJob> job(filling.release());
+        std::shared_ptr<StripJob> job = std::move(filling);
         job->last = rowsAdded == rows;
         // Strips are at least stripBytes long but for the last, so one holds the whole window.
-        const size_t keep = std::min(window, job->data.size());
-        tail.assign(job->data.end() - long(keep), job->data.end());
+        const size_t keep = std::min(window, job->data.size);
+        tail.reserve(window);
+        std::memcpy(tail.data(), job->data.data() + job->data.size - keep, keep);
+        tail.size = keep;
         if (workers.empty()) {
-            deflateStrip(*job, level, strategy);
-            write(*job);
+            deflateStrip(deflater, *job, level, strategy);
+            write(job);
             return;
         }
         {
@@ -196,16 +248,18 @@ struct StripWriter {
                 inFlight.pop_front();
                 --nextToStart;
             }
-            write(*first);
+            write(first);
         }
     }
 
     // One strip as an IDAT chunk: the first with the zlib header, the last with the checksum of
     // the whole.
-    void write(StripJob& job) {
+    void write(std::shared_ptr<StripJob>& done) {
+        StripJob& job = *done;
         if (!job.error.empty()) pm_error("%s", job.error.c_str());
-        adler = adler32_combine(adler, job.adler, z_off_t(job.data.size()));
-        std::vector<png_byte>& out = job.compressed;
+        adler = adler32_combine(adler, job.adler, z_off_t(job.data.size));
+        png_byte* out = job.compressed.data() + headerRoom;
+        size_t length = job.compressed.size;
         if (!headerWritten) {
             // zlib's own header for a 32 KiB window, with its note of the level.
             const int effective = level == Z_DEFAULT_COMPRESSION ? 6 : level;
@@ -215,13 +269,18 @@ struct StripWriter {
                                                                                 : 3;
             unsigned header = (Z_DEFLATED + (7 << 4)) << 8 | flevel << 6;
             header += 31 - header % 31;
-            out.insert(out.begin(), {png_byte(header >> 8), png_byte(header)});
+            out -= 2, length += 2;
+            out[0] = png_byte(header >> 8), out[1] = png_byte(header);
             headerWritten = true;
         }
-        if (job.last)
-            out.insert(out.end(), {png_byte(adler >> 24), png_byte(adler >> 16),
-                                   png_byte(adler >> 8), png_byte(adler)});
-        writeChunk(context, "IDAT", out.data(), out.size());
+        if (job.last) {
+            const png_byte sum[] = {png_byte(adler >> 24), png_byte(adler >> 16),
+                                    png_byte(adler >> 8), png_byte(adler)};
+            std::memcpy(out + length, sum, sizeof sum);
+            length += sizeof sum;
+        }
+        writeChunk(context, "IDAT", out, length);
+        spare.push_back(std::move(done));
     }
 };
 

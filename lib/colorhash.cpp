@@ -216,7 +216,19 @@ bool ppm_countrow(pm_colorcounter* t, const pixel* row, int cols) {
 }
 
 bool ppm_countgrayrow(pm_colorcounter* t, const xel* row, int cols) {
-    return countRow(t, cols, [row](int c) { return pixel{row[c].b, row[c].b, row[c].b}; });
+    // Once an 8-bit gray value has been met its slot is known by value, so most pixels of a
+    // graymap cost one lookup and one count; the rest go the general way, a pixel at a time.
+    int* const counts = t->counts;
+    for (int c = 0; c < cols; ++c) {
+        const pixval v = row[c].b;
+        const int slot = v < 256 ? t->graySlot[v] : -1;
+        if (slot >= 0 && !t->exceeded) {
+            counts[slot] += counts[slot] < INT_MAX;
+        } else if (!countRow(t, 1, [v](int) { return pixel{v, v, v}; })) {
+            return false;
+        }
+    }
+    return !t->exceeded;
 }
 
 void ppm_countabandon(pm_colorcounter* t) {

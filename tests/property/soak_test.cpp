@@ -340,8 +340,9 @@ std::string libpngWrites(const DecodedPng& d, int filters, int level) {
 // threads, and the image data libpng would write from the same rows and settings.
 TEST(Strips, SameBytesForAnyThreadCountAndLibpngsFilteredData) {
     std::mt19937 rng(19);
-    // 8- and 16-bit colour and gray, 200 colours, a bitmap, gray with a mask, each in as many
-    // 256 KiB strips of filtered rows as written (one IDAT each), with two settings each.
+    // 8- and 16-bit colour and gray, 200 colours, a bitmap, gray with a mask (in more strips than
+    // three threads keep in flight), each in as many 256 KiB strips of filtered rows as written
+    // (one IDAT each), with two settings each.
     const struct {
         const char* magic;
         int cols, rows, strips;
@@ -351,7 +352,7 @@ TEST(Strips, SameBytesForAnyThreadCountAndLibpngsFilteredData) {
                   {"P5", 300, 500, 2, 65535, 0, {{"-filter", "1"}, {"-force"}}},
                   {"P3", 700, 500, 2, 255, 200, {{}, {"-compression", "1"}}},
                   {"P4", 2400, 1200, 2, 1, 0, {{"-filter", "2"}, {"-compression", "9"}}},
-                  {"P5", 600, 500, 3, 255, 1, {{"-filter", "0"}, {"-filter", "4"}}}};
+                  {"P5", 600, 1400, 7, 255, 1, {{"-filter", "0"}, {"-filter", "4"}}}};
     for (int i = 0; i < 10; ++i) {
         const auto& im = images[i / 2];
         const std::vector<std::string>& setting = im.settings[i % 2];
