@@ -207,6 +207,7 @@ TEST(Decide, FactsAndOptionsMakeTheForm) {
         const gridpack::Options o = scan(row.args);
         gridpack::Facts f;
         f.maxval = row.maxval, f.type = row.type, f.meaningfulBits = row.bits, f.alphaMaxval = 3;
+        f.mask = o.alpha;
         for (unsigned v = 0; v < unsigned(std::max(row.grays, 0)); ++v)
             f.census.push_back({{v * 15, v * 15, v * 15}, 1});
         for (size_t i = 0; i < row.colors.size(); ++i)
