@@ -76,7 +76,7 @@ struct Raster {
     FILE* file = nullptr;
     pm_filepos start = 0; // where the raster begins
     int cols = 0, rows = 0, format = 0;
-    int depth = 0; // samples per pixel (a PAM's DEPTH)
+    int depth = 1; // samples per pixel: a PAM's DEPTH, 3 for a pixmap
     pixval maxval = 0;
     int passes = 0;
     Block row{nullptr, pm_freerow};
@@ -86,7 +86,7 @@ struct Raster {
     // Reads the header (of a graymap when gray) and records where the raster starts.
     void readHeader(bool gray);
     // A PAM with alpha samples.
-    bool ownAlpha() const { return format == PAM_FORMAT && depth % 2 == 0; }
+    bool ownAlpha() const { return depth % 2 == 0; }
     void rewind();
     xel* next();
     const gray* nextGray();

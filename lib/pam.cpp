@@ -1,5 +1,6 @@
 // PAM (P7) reader: the keyword header and the rows of gray or colour tuples, with or without
 // alpha.
+#include <cstdio>
 #include <cstring>
 
 #include "pmintern.h"
@@ -12,13 +13,18 @@ constexpr size_t lineMax = 256;
 
 bool blank(int c) { return c == ' ' || c == '\t'; }
 
-// The next line that is neither blank nor a comment, without its leading and trailing blanks
-// (a carriage return counts as one, so that CR LF headers read too). End of file before the
-// header's end stops as the other headers do.
+// The next line that is neither blank nor a comment (of any length), without its leading and
+// trailing blanks (a carriage return counts as one, so that CR LF headers read too). End of file
+// before the header's end stops as the other headers do.
 void readLine(FILE* f, char* line) {
     for (;;) {
         int c = getc_unlocked(f);
         while (blank(c)) c = getc_unlocked(f);
+        if (c == '#') {
+            while (c != '\n' && c != EOF) c = getc_unlocked(f);
+            if (c == EOF) pm_eofreadingbyte();
+            continue;
+        }
         size_t n = 0;
         for (; c != '\n' && c != EOF; c = getc_unlocked(f)) {
             if (n == lineMax - 1) {
@@ -30,7 +36,7 @@ void readLine(FILE* f, char* line) {
         if (c == EOF) pm_eofreadingbyte();
         while (n > 0 && (blank(line[n - 1]) || line[n - 1] == '\r')) --n;
         line[n] = '\0';
-        if (n > 0 && line[0] != '#') return;
+        if (n > 0) return;
     }
 }
 
@@ -62,11 +68,9 @@ void takeLine(char* line, Header* h) {
     if (*value) *value++ = '\0';
     while (blank(*value)) ++value;
     if (std::strcmp(line, "TUPLTYPE") == 0) {
+        // Cut short, a type too long to be known stays too long to be known.
         const size_t have = std::strlen(h->tupleType);
-        if (have + (h->typed ? 1 : 0) + std::strlen(value) >= lineMax)
-            pm_error("PAM header: TUPLTYPE is longer than %d characters", int(lineMax - 1));
-        if (h->typed) std::strcat(h->tupleType, " ");
-        std::strcat(h->tupleType, value);
+        std::snprintf(h->tupleType + have, lineMax - have, "%s%s", h->typed ? " " : "", value);
         h->typed = true;
         return;
     }

@@ -204,9 +204,10 @@ TEST(Pam, ConvertsAsTheImageWithItsAlphaAsAMask) {
             for (unsigned d = 0; d < depth + alpha; ++d) tuples.push_back(d < depth ? p[d] : v);
             image.insert(image.end(), p.begin(), p.begin() + depth), mask.push_back(v);
         }
-        std::string pam = "P7\n# by hand\nWIDTH " + std::to_string(cols) + "\n\tHEIGHT  " +
-                          std::to_string(rows) + " \n\nDEPTH " + std::to_string(depth + alpha) +
-                          "\nMAXVAL " + std::to_string(maxval) + "\n";
+        std::string pam = "P7\n#" + std::string(300, '-') + "\nWIDTH " + std::to_string(cols) +
+                          "\n\tHEIGHT  " + std::to_string(rows) + " \n\nDEPTH " +
+                          std::to_string(depth + alpha) + std::string(248, ' ') + "\nMAXVAL " +
+                          std::to_string(maxval) + "\r\n";
         if (t % 3 == 0 || pick(2)) pam += "TUPLTYPE "s + types[t % 3] + (alpha ? "_ALPHA\n" : "\n");
         pam += "ENDHDR\n" +
                pnmImage("P5", 1, 1, maxval, tuples).substr(8 + std::to_string(maxval).size());
