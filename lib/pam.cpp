@@ -109,9 +109,6 @@ void checkTupleType(const Header& h) {
         if (depth != unsigned(t.depth))
             pm_error("PAM tuple type %s has depth %d, but the header says depth %u", t.name,
                      t.depth, depth);
-        if (t.name[0] == 'B' && h.values[3] != 1)
-            pm_error("PAM tuple type %s has maxval 1, but the header says maxval %u", t.name,
-                     h.values[3]);
         return;
     }
     pm_error("PAM tuple type '%s' cannot be read: the types known are BLACKANDWHITE, GRAYSCALE, "

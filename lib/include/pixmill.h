@@ -236,9 +236,10 @@ inline void ppm_nextimage(FILE* f, int* eofP) { pm_nextimage(f, eofP); }
 
 // A PAM's header after its magic number: keyword lines up to ENDHDR, WIDTH, HEIGHT, DEPTH and
 // MAXVAL (1 to 65535) once each, TUPLTYPE lines joined with a blank. Only tuples of gray or RGB
-// samples, each optionally followed by alpha, are accepted, so the depth is 1 (BLACKANDWHITE,
-// which needs maxval 1, or GRAYSCALE), 2 (BLACKANDWHITE_ALPHA, GRAYSCALE_ALPHA), 3 (RGB) or 4
-// (RGB_ALPHA); without TUPLTYPE any depth of 1 to 4. Anything else stops with a message naming it.
+// samples, each optionally followed by alpha, are accepted, so the depth is 1 (BLACKANDWHITE or
+// GRAYSCALE, the former read as gray at its maxval, since writers give it other maxvals than 1),
+// 2 (BLACKANDWHITE_ALPHA, GRAYSCALE_ALPHA), 3 (RGB) or 4 (RGB_ALPHA); without TUPLTYPE any depth
+// of 1 to 4. Anything else stops with a message naming it.
 void pam_readpaminitrest(FILE* f, int* colsP, int* rowsP, pixval* maxvalP, int* depthP);
 // A row of tuples (always raw, sample sizes as in a raw graymap) in one read: the gray or RGB
 // samples as xels (gray in b), and for depths 2 and 4 the alpha samples into alpharow (cols
