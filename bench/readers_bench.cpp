@@ -1,7 +1,8 @@
 // Reader throughput: writes one large image per format into a temporary folder, then reads its
-// raster through pnm_readpnmrow after a rewind to the recorded raster position, as each pass of
-// the converter does. One untimed pass brings the file into the page cache; the timed passes
-// follow. Prints megapixels per second and megabytes of input per second.
+// raster through pnm_readpnmrow (a PAM's through pam_readpamrow) after a rewind to the recorded
+// raster position, as each pass of the converter does. One untimed pass brings the file into the
+// page cache; the timed passes follow. Prints megapixels per second and megabytes of input per
+// second.
 //
 //   bench_readers [megabytes per image, default 100] [timed passes, default 5] [only cases whose
 //                 name starts with this, e.g. P4]
@@ -23,6 +24,7 @@ struct Case {
     const char* name;
     char digit; // the magic number's digit
     unsigned maxval;
+    int depth = 0; // a PAM's samples per pixel
 };
 
 const Case cases[] = {
@@ -37,6 +39,10 @@ const Case cases[] = {
     {"P1 plain bitmap", '1', 1},
     {"P2 plain gray 8-bit", '2', 255},
     {"P3 plain colour 8-bit", '3', 255},
+    // PAM: the alpha samples come in the same read and go to a row of their own.
+    {"P7 RGB_ALPHA 8-bit", '7', 255, 4},
+    {"P7 RGB_ALPHA 16-bit", '7', 65535, 4},
+    {"P7 GRAYSCALE_ALPHA 8-bit", '7', 255, 2},
 };
 
 // Reproducible noise: plain rasters get numbers of varying length, as photographs do.
@@ -50,7 +56,9 @@ struct XorShift {
     }
 };
 
-int samplesPerPixel(char digit) { return digit == '3' || digit == '6' ? 3 : 1; }
+int samplesPerPixel(const Case& c) {
+    return c.depth ? c.depth : c.digit == '3' || c.digit == '6' ? 3 : 1;
+}
 
 // Bytes of raster per pixel, approximately for the plain forms (used only to size the image).
 double rasterBytesPerPixel(const Case& c) {
@@ -61,9 +69,9 @@ double rasterBytesPerPixel(const Case& c) {
         return 1.0 / 8;
     case '2':
     case '3':
-        return samplesPerPixel(c.digit) * 3.6; // 0..255 written with separators
+        return samplesPerPixel(c) * 3.6; // 0..255 written with separators
     default:
-        return samplesPerPixel(c.digit) * (c.maxval > 255 ? 2.0 : 1.0);
+        return samplesPerPixel(c) * (c.maxval > 255 ? 2.0 : 1.0);
     }
 }
 
@@ -74,7 +82,15 @@ void writeImage(const std::string& path, const Case& c, int cols, int rows) {
         std::exit(1);
     }
     XorShift rng;
-    if (c.digit == '1' || c.digit == '4') {
+    if (c.digit == '7') {
+        std::fprintf(f, "P7\nWIDTH %d\nHEIGHT %d\nDEPTH %d\nMAXVAL %u\nENDHDR\n", cols, rows,
+                     c.depth, c.maxval);
+        std::vector<unsigned char> raw(size_t(cols) * c.depth * (c.maxval > 255 ? 2 : 1));
+        for (int row = 0; row < rows; ++row) {
+            for (auto& byte : raw) byte = static_cast<unsigned char>(rng.next());
+            std::fwrite(raw.data(), 1, raw.size(), f);
+        }
+    } else if (c.digit == '1' || c.digit == '4') {
         std::fprintf(f, "P%c\n%d %d\n", c.digit, cols, rows);
         std::vector<unsigned char> packed((size_t(cols) + 7) / 8);
         std::string plain;
@@ -94,7 +110,7 @@ void writeImage(const std::string& path, const Case& c, int cols, int rows) {
     } else {
         // Graymaps and pixmaps go through the library's own writers.
         const bool plain = c.digit == '2' || c.digit == '3';
-        const bool color = samplesPerPixel(c.digit) == 3;
+        const bool color = samplesPerPixel(c) == 3;
         std::vector<gray> grays(static_cast<size_t>(cols));
         std::vector<pixel> pixels(static_cast<size_t>(cols));
         if (color)
@@ -125,13 +141,16 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 
 // One pass over the raster from the recorded position; returns a checksum so that nothing is
 // optimised away.
-uint64_t readPass(FILE* f, const int32_t& rasterPos, xel* row, int cols, int rows, pixval maxval,
-                  int format) {
+uint64_t readPass(FILE* f, const int32_t& rasterPos, xel* row, gray* alpha, int cols, int rows,
+                  pixval maxval, int format, int depth) {
     pm_seek2(f, &rasterPos, sizeof rasterPos);
     uint64_t sum = 0;
     for (int r = 0; r < rows; ++r) {
-        pnm_readpnmrow(f, row, cols, maxval, format);
-        sum += row[r % cols].r + row[(r * 7) % cols].g + row[cols - 1].b;
+        if (format == PAM_FORMAT)
+            pam_readpamrow(f, row, alpha, cols, maxval, depth);
+        else
+            pnm_readpnmrow(f, row, cols, maxval, format);
+        sum += row[r % cols].r + row[(r * 7) % cols].g + row[cols - 1].b + alpha[r % cols];
     }
     return sum;
 }
@@ -144,9 +163,9 @@ void runCase(const std::string& dir, const Case& c, double megabytes, int passes
     writeImage(path, c, cols, rows);
 
     FILE* f = pm_openr_seekable(path.c_str());
-    int fcols, frows, format;
+    int fcols, frows, format, depth;
     pixval maxval;
-    pnm_readpnminit(f, &fcols, &frows, &maxval, &format);
+    pnm_readpaminit(f, &fcols, &frows, &maxval, &format, &depth);
     int32_t rasterPos;
     pm_tell2(f, &rasterPos, sizeof rasterPos);
     struct stat st;
@@ -155,11 +174,13 @@ void runCase(const std::string& dir, const Case& c, double megabytes, int passes
     const double megapixels = double(fcols) * frows / 1e6;
 
     xel* row = static_cast<xel*>(pm_allocrow(fcols, sizeof(xel)));
-    uint64_t check = readPass(f, rasterPos, row, fcols, frows, maxval, format); // page cache
+    std::vector<gray> alpha(size_t(fcols), 0);
+    uint64_t check = readPass(f, rasterPos, row, alpha.data(), fcols, frows, maxval, format,
+                              depth); // page cache
     std::vector<double> times;
     for (int p = 0; p < passes; ++p) {
         const auto start = std::chrono::steady_clock::now();
-        check += readPass(f, rasterPos, row, fcols, frows, maxval, format);
+        check += readPass(f, rasterPos, row, alpha.data(), fcols, frows, maxval, format, depth);
         times.push_back(secondsSince(start));
     }
     pm_freerow(row);
@@ -188,9 +209,10 @@ int main(int argc, char* argv[]) {
         std::perror("mkdtemp");
         return 1;
     }
-    std::printf("reader throughput through pnm_readpnmrow, %.0f MB of raster per image, "
-                "median of %d passes from the page cache\n",
-                megabytes, passes);
+    std::printf(
+        "reader throughput through pnm_readpnmrow and pam_readpamrow, %.0f MB of raster per image, "
+        "median of %d passes from the page cache\n",
+        megabytes, passes);
     const std::string only = argc > 3 ? argv[3] : "";
     for (const Case& c : cases)
         if (std::string(c.name).rfind(only, 0) == 0) runCase(dir, c, megabytes, passes);

@@ -296,7 +296,7 @@ Form decide(const Facts& f, const Options& o) {
     form.type = f.type;
     form.alpha = maskKept(f, o);
     // The colour made transparent: -transparent's, or the one colour the mask makes transparent.
-    const bool fromMask = o.alpha && !form.alpha;
+    const bool fromMask = f.mask && !form.alpha;
     const pixel* const transColor = o.transparent > 0 ? &f.transColor
                                     : fromMask        ? &f.maskColor
                                                       : nullptr;

@@ -69,17 +69,24 @@ bool parseModificationTime(const char* date, const char* time, png_time* timeP);
 using Block = std::unique_ptr<void, void (*)(void*)>;
 
 // One raster of a seekable file: the image (xel rows) or the alpha mask (gray rows). Every pass
-// begins with rewind() and reads rows in order; passes counts the passes begun.
+// begins with rewind() and reads rows in order; passes counts the passes begun. A PAM's alpha
+// samples come with its image rows: its mask is then a view of them (tuples set), whose rewind
+// and rows cost nothing, read in step with the image.
 struct Raster {
     FILE* file = nullptr;
     pm_filepos start = 0; // where the raster begins
     int cols = 0, rows = 0, format = 0;
+    int depth = 1; // samples per pixel: a PAM's DEPTH, 3 for a pixmap
     pixval maxval = 0;
     int passes = 0;
     Block row{nullptr, pm_freerow};
+    Block alpha{nullptr, pm_freerow}; // a PAM's alpha samples of the last row read
+    const Raster* tuples = nullptr;   // the image whose alpha samples this mask is
 
     // Reads the header (of a graymap when gray) and records where the raster starts.
     void readHeader(bool gray);
+    // A PAM with alpha samples.
+    bool ownAlpha() const { return depth % 2 == 0; }
     void rewind();
     xel* next();
     const gray* nextGray();
@@ -104,7 +111,7 @@ struct Facts {
     int type = 0;           // PLAIN_PBM, PLAIN_PGM or PLAIN_PPM; a pixmap of gray pixels is PGM
     int meaningfulBits = 0; // rightmost bits of the samples that carry information
 
-    bool mask = false;           // an alpha mask was given
+    bool mask = false;           // an alpha mask was given, or the image has alpha samples
     gray alphaMaxval = 255;      // its maxval
     bool maskIsOneColor = false; // the mask only makes one colour transparent...
     pixel maskColor{};           // ...this one

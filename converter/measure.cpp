@@ -33,7 +33,7 @@ PaletteVerdict paletteVerdict(const Facts& f, const Options& o) {
 }
 
 bool maskKept(const Facts& f, const Options& o) {
-    return o.alpha && !(f.maskIsOneColor && !o.force);
+    return f.mask && !(f.maskIsOneColor && !o.force);
 }
 
 namespace {
@@ -48,12 +48,15 @@ constexpr size_t largeRow = size_t(1) << 20;
 
 void refuseTooShort(const Conversion& c) {
     const Raster& r = c.image;
-    const bool raw = r.format == RAW_PBM || r.format == RAW_PGM || r.format == RAW_PPM;
+    const bool pam = r.format == PAM_FORMAT;
+    const bool raw = r.format == RAW_PBM || r.format == RAW_PGM || r.format == RAW_PPM || pam;
     if (!raw && size_t(r.cols) * sizeof(xel) <= largeRow) return;
     unsigned long long needed;
     long long left;
-    const bool representable =
-        pnm_rasterbytes(r.file, r.cols, r.rows, r.maxval, r.format, &needed, &left);
+    // A PAM's raster is that of a raw graymap as many times as it has samples per pixel.
+    bool representable =
+        pnm_rasterbytes(r.file, r.cols, r.rows, r.maxval, pam ? RAW_PGM : r.format, &needed, &left);
+    if (pam) representable = representable && !__builtin_mul_overflow(needed, r.depth, &needed);
     if (left < 0 || (representable && needed <= (unsigned long long)left)) return;
     stopConversion(c,
                    "the input file is too short: the header promises %s%llu bytes of raster but "
@@ -65,6 +68,11 @@ void readHeader(Conversion& c) {
     Raster& r = c.image;
     Facts& f = c.facts;
     r.readHeader(false);
+    // Two opacities for one pixel: refused before anything is read or written. -transparent is
+    // refused as it is together with -alpha.
+    if (r.ownAlpha() && (c.options.alpha || c.options.transparent > 0))
+        stopConversion(c, "the image has an alpha channel of its own; %s cannot be used with it",
+                       c.options.alpha ? "-alpha" : "-transparent");
     // Every sample is rescaled by dividing by the maxval.
     if (r.maxval == 0) stopConversion(c, "the input image has maxval 0; it must be at least 1");
     // A PNG has at least one pixel each way; without this, a zero-width image of 2^31 rows
@@ -73,10 +81,16 @@ void readHeader(Conversion& c) {
         stopConversion(c, "the input image has no pixels; a PNG needs at least one");
     refuseTooShort(c);
     r.row.reset(pm_allocrow(r.cols, int(sizeof(xel))));
-    f.cols = r.cols, f.rows = r.rows, f.maxval = r.maxval, f.format = r.format;
-    f.type = PNM_FORMAT_TYPE(r.format);
+    // Past the reader, a PAM is the graymap or pixmap of its image samples (and a mask).
+    f.format = r.format == PAM_FORMAT ? PAM_IMAGE_FORMAT(r.depth) : r.format;
+    f.cols = r.cols, f.rows = r.rows, f.maxval = r.maxval;
+    f.type = PNM_FORMAT_TYPE(f.format);
     f.meaningfulBits = pm_maxvaltobits(int(r.maxval));
-    if (c.options.verbose) {
+    static const char* const tuples[] = {"gray", "gray+alpha", "RGB", "RGB+alpha"};
+    if (c.options.verbose && r.format == PAM_FORMAT)
+        pm_message("reading a PAM file of %s tuples (maxval=%d)", tuples[r.depth - 1],
+                   int(r.maxval));
+    else if (c.options.verbose) {
         const char* const kind = f.type == PLAIN_PBM ? "PBM" : f.type == PLAIN_PGM ? "PGM" : "PPM";
         pm_message("reading a %s file (maxval=%d)", kind, int(r.maxval));
     }
@@ -134,9 +148,9 @@ bool maskIsOneColor(Conversion& c, pixel* colorP) {
     return true;
 }
 
-void readMask(Conversion& c) {
+// The mask of -alpha, from its own file.
+void readMaskFile(Conversion& c) {
     Raster &image = c.image, &mask = c.mask;
-    Facts& f = c.facts;
     if (c.options.verbose) pm_message("reading alpha-channel image...");
     // The sizes are compared before the raster is read, so that a mask header promising
     // billions of rows costs nothing.
@@ -149,6 +163,18 @@ void readMask(Conversion& c) {
     // read it again beside the image.
     for (int row = 0; row < mask.rows; ++row) mask.nextGray();
     if (mask.maxval == 0) stopConversion(c, "the alpha mask has maxval 0; it must be at least 1");
+}
+
+void readMask(Conversion& c) {
+    Raster &image = c.image, &mask = c.mask;
+    Facts& f = c.facts;
+    if (image.ownAlpha()) {
+        // The alpha samples are checked as they are read with the image; there is no other file.
+        mask.tuples = &image;
+        mask.cols = image.cols, mask.rows = image.rows, mask.maxval = image.maxval;
+    } else {
+        readMaskFile(c);
+    }
     f.mask = true;
     f.alphaMaxval = mask.maxval;
     f.maskIsOneColor = maskIsOneColor(c, &f.maskColor);
@@ -402,14 +428,15 @@ void measure(Conversion& c) {
     const Options& o = c.options;
     Facts& f = c.facts;
     readHeader(c);
+    const bool alpha = o.alpha || c.image.ownAlpha();
     progressBegin(c.progress, c.image.file, c.image.start,
-                  o.alpha ? 2 + passesAfterMask(c, true) : passesAfterMask(c, false));
+                  alpha ? 2 + passesAfterMask(c, true) : passesAfterMask(c, false));
 
     if (o.transparent > 0) {
         f.transExact = o.transstring[0] == '=';
         f.transColor = colorAtImageScale(f, o.transstring + (f.transExact ? 1 : 0));
     }
-    if (o.alpha) {
+    if (alpha) {
         readMask(c);
         progressPlan(c.progress, passesAfterMask(c, maskKept(f, o)));
     }

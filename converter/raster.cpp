@@ -8,23 +8,29 @@ void Raster::readHeader(bool gray) {
     if (gray)
         pgm_readpgminit(file, &cols, &rows, &maxval, &format);
     else
-        pnm_readpnminit(file, &cols, &rows, &maxval, &format);
+        pnm_readpaminit(file, &cols, &rows, &maxval, &format, &depth);
     pm_tell2(file, &start, sizeof start);
 }
 
 void Raster::rewind() {
-    pm_seek2(file, &start, sizeof start);
+    if (!tuples) pm_seek2(file, &start, sizeof start);
     ++passes;
 }
 
 xel* Raster::next() {
     if (!row) row.reset(pm_allocrow(cols, int(sizeof(xel))));
     xel* const xels = static_cast<xel*>(row.get());
-    pnm_readpnmrow(file, xels, cols, maxval, format);
+    if (format != PAM_FORMAT) {
+        pnm_readpnmrow(file, xels, cols, maxval, format);
+        return xels;
+    }
+    if (ownAlpha() && !alpha) alpha.reset(pm_allocrow(cols, int(sizeof(gray))));
+    pam_readpamrow(file, xels, static_cast<gray*>(alpha.get()), cols, maxval, depth);
     return xels;
 }
 
 const gray* Raster::nextGray() {
+    if (tuples) return static_cast<const gray*>(tuples->alpha.get());
     if (!row) row.reset(pm_allocrow(cols, int(sizeof(gray))));
     gray* const grays = static_cast<gray*>(row.get());
     pgm_readpgmrow(file, grays, cols, maxval, format);

@@ -104,9 +104,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     });
     std::fclose(out);
     if (converted) { // the size the image's header gives (if none is read, 0 by 0: no PNG's)
-        int cols = 0, rows = 0, format;
+        int cols = 0, rows = 0, format, depth;
         pixval maxval;
-        survives([&] { std::rewind(in), pnm_readpnminit(in, &cols, &rows, &maxval, &format); });
+        survives(
+            [&] { std::rewind(in), pnm_readpaminit(in, &cols, &rows, &maxval, &format, &depth); });
         try {
             const DecodedPng decoded = decodePng(std::string(png, pngSize));
             if (decoded.width != unsigned(cols) || decoded.height != unsigned(rows)) std::abort();

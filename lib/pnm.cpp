@@ -5,9 +5,8 @@
 
 // ---- Reader ----------------------------------------------------------------------------------
 
-void pnm_readpnminit(FILE* f, int* colsP, int* rowsP, pixval* maxvalP, int* formatP) {
-    *formatP = pm_readmagicnumber(f);
-    switch (PNM_FORMAT_TYPE(*formatP)) {
+static void readHeaderRest(FILE* f, int* colsP, int* rowsP, pixval* maxvalP, int format) {
+    switch (PNM_FORMAT_TYPE(format)) {
     case PLAIN_PPM:
         ppm_readppminitrest(f, colsP, rowsP, maxvalP);
         break;
@@ -21,6 +20,21 @@ void pnm_readpnminit(FILE* f, int* colsP, int* rowsP, pixval* maxvalP, int* form
     default:
         pm_error("bad magic number - not a ppm, pgm, or pbm file");
     }
+}
+
+void pnm_readpnminit(FILE* f, int* colsP, int* rowsP, pixval* maxvalP, int* formatP) {
+    *formatP = pm_readmagicnumber(f);
+    readHeaderRest(f, colsP, rowsP, maxvalP, *formatP);
+}
+
+void pnm_readpaminit(FILE* f, int* colsP, int* rowsP, pixval* maxvalP, int* formatP, int* depthP) {
+    *formatP = pm_readmagicnumber(f);
+    if (*formatP == PAM_FORMAT) {
+        pam_readpaminitrest(f, colsP, rowsP, maxvalP, depthP);
+        return;
+    }
+    readHeaderRest(f, colsP, rowsP, maxvalP, *formatP);
+    *depthP = PNM_FORMAT_TYPE(*formatP) == PLAIN_PPM ? 3 : 1;
 }
 
 // A graymap row straight into the xels, with what pgm_readpgmrow would read and refuse.

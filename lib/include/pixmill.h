@@ -38,6 +38,8 @@ constexpr int PLAIN_PPM = 'P' * 256 + '3';
 constexpr int RAW_PBM = 'P' * 256 + '4';
 constexpr int RAW_PGM = 'P' * 256 + '5';
 constexpr int RAW_PPM = 'P' * 256 + '6';
+// A PAM: its own family, read by pnm_readpaminit and pam_readpamrow only.
+constexpr int PAM_FORMAT = 'P' * 256 + '7';
 
 // The largest maxval the readers accept.
 constexpr unsigned int PNM_OVERALLMAXVAL = 65535;
@@ -230,11 +232,30 @@ inline void pbm_nextimage(FILE* f, int* eofP) { pm_nextimage(f, eofP); }
 inline void pgm_nextimage(FILE* f, int* eofP) { pm_nextimage(f, eofP); }
 inline void ppm_nextimage(FILE* f, int* eofP) { pm_nextimage(f, eofP); }
 
+// ---- PAM reader -----------------------------------------------------------------------------
+
+// A PAM's header after its magic number: keyword lines up to ENDHDR, WIDTH, HEIGHT, DEPTH and
+// MAXVAL (1 to 65535) once each, TUPLTYPE lines joined with a blank. Only tuples of gray or RGB
+// samples, each optionally followed by alpha, are accepted, so the depth is 1 (BLACKANDWHITE or
+// GRAYSCALE, the former read as gray at its maxval, since writers give it other maxvals than 1),
+// 2 (BLACKANDWHITE_ALPHA, GRAYSCALE_ALPHA), 3 (RGB) or 4 (RGB_ALPHA); without TUPLTYPE any depth
+// of 1 to 4. Anything else stops with a message naming it.
+void pam_readpaminitrest(FILE* f, int* colsP, int* rowsP, pixval* maxvalP, int* depthP);
+// A row of tuples (always raw, sample sizes as in a raw graymap) in one read: the gray or RGB
+// samples as xels (gray in b), and for depths 2 and 4 the alpha samples into alpharow (cols
+// entries; untouched otherwise). A sample above maxval stops as in the other raw readers.
+void pam_readpamrow(FILE* f, xel* xelrow, gray* alpharow, int cols, pixval maxval, int depth);
+// The anymap whose raster a PAM of this depth has without its alpha samples.
+inline int PAM_IMAGE_FORMAT(int depth) { return depth < 3 ? RAW_PGM : RAW_PPM; }
+
 // ---- Anymap reader, promotion and xel helpers ------------------------------------------------
 
 inline void pnm_nextimage(FILE* f, int* eofP) { pm_nextimage(f, eofP); }
 // A bitmap read through this header reader has maxval 1.
 void pnm_readpnminit(FILE* f, int* colsP, int* rowsP, pixval* maxvalP, int* formatP);
+// The same, and a PAM too (format PAM_FORMAT, its depth through depthP; depthP gets 1 for a
+// bitmap or graymap and 3 for a pixmap).
+void pnm_readpaminit(FILE* f, int* colsP, int* rowsP, pixval* maxvalP, int* formatP, int* depthP);
 void pnm_readpnmrow(FILE* f, xel* xelrow, int cols, pixval maxval, int format);
 xel** pnm_readpnm(FILE* f, int* colsP, int* rowsP, pixval* maxvalP, int* formatP);
 void pnm_check(FILE* f, int checkType, int format, int cols, int rows, pixval maxval, int* retvalP);

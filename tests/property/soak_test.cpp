@@ -174,6 +174,65 @@ TEST(Soak, RandomImagesAndOptionsDecodeToTheirInputInTheSmallestForm) {
     }
 }
 
+// A PAM (from a file, or a pipe) converts as its image as a P5/P6 with its alpha as a P5 -alpha
+// mask: the same PNG, status and messages, but for -verbose's header line and no mask file read.
+TEST(Pam, ConvertsAsTheImageWithItsAlphaAsAMask) {
+    static const char* const types[] = {"BLACKANDWHITE", "GRAYSCALE", "RGB"};
+    static const unsigned maxvals[] = {1, 2, 3, 15, 100, 255, 256, 1000, 65535};
+    static const std::vector<std::string> settings[] = {{}, {"-force"}, {"-verbose"}, {"-hist"}};
+    std::mt19937 rng(20);
+    const auto pick = [&rng](unsigned n) { return unsigned(rng() % n); };
+    const TempDir dir;
+    for (int i = 0; i < 300 && !HasFailure(); ++i) {
+        const unsigned t = pick(6), depth = t % 3 == 2 ? 3 : 1, alpha = t > 2, a = pick(4);
+        const int cols = 1 + int(pick(6)), rows = 1 + int(pick(4));
+        const unsigned maxval = maxvals[pick(9)]; // BLACKANDWHITE too: writers vary
+        // Samples: any, a few colours (always when alpha makes the first of them transparent),
+        // gray; alpha: any, 0 or maxval, 0 for the first of the few colours only, opaque.
+        const unsigned mode = a == 2 ? 1 : pick(3);
+        std::vector<Px> few(1 + pick(4));
+        for (Px& p : few) p = {pick(maxval + 1), pick(maxval + 1), pick(maxval + 1)};
+        std::vector<unsigned> image, mask, tuples;
+        for (int k = 0; k < cols * rows; ++k) {
+            Px p = few[pick(4) % few.size()];
+            if (mode != 1) p = {pick(maxval + 1), pick(maxval + 1), pick(maxval + 1)};
+            if (mode == 2 || depth == 1) p[1] = p[2] = p[0];
+            const unsigned v =
+                a == 0   ? pick(maxval + 1)
+                : a == 1 ? pick(2) * maxval
+                         : (a == 2 && p[0] == few[0][0] && p[1] == few[0][1] ? 0 : maxval);
+            for (unsigned d = 0; d < depth + alpha; ++d) tuples.push_back(d < depth ? p[d] : v);
+            image.insert(image.end(), p.begin(), p.begin() + depth), mask.push_back(v);
+        }
+        std::string pam = "P7\n#" + std::string(300, '-') + "\nWIDTH " + std::to_string(cols) +
+                          "\n\tHEIGHT  " + std::to_string(rows) + " \n\nDEPTH " +
+                          std::to_string(depth + alpha) + std::string(248, ' ') + "\nMAXVAL " +
+                          std::to_string(maxval) + "\r\n";
+        if (t % 3 == 0 || pick(2)) pam += "TUPLTYPE "s + types[t % 3] + (alpha ? "_ALPHA\n" : "\n");
+        pam += "ENDHDR\n" +
+               pnmImage("P5", 1, 1, maxval, tuples).substr(8 + std::to_string(maxval).size());
+        std::vector<std::string> args = settings[pick(4)], theirs = args;
+        if (alpha)
+            theirs.insert(theirs.end(),
+                          {"-alpha", dir.write("m", pnmImage("P5", cols, rows, maxval, mask))});
+        theirs.push_back(
+            dir.write("i", pnmImage(depth == 3 ? "P6" : "P5", cols, rows, maxval, image)));
+        RunOptions from(pam);
+        if (i % 2 == 0) from.inFile = dir.write("pam", pam);
+        SCOPED_TRACE(std::to_string(i) + ": " + pam.substr(0, pam.find("ENDHDR")));
+        const RunResult ours = runGridpack(args, from), oracle = runGridpack(theirs);
+        std::string err = oracle.err,
+                    kind = (depth == 3 ? "RGB"s : "gray"s) + (alpha ? "+alpha" : "");
+        const size_t head = err.find(depth == 3 ? "PPM file" : "PGM file"),
+                     line = err.find("gridpack: reading alpha-channel image...\n");
+        if (line != std::string::npos) err.erase(line, 41);
+        if (head != std::string::npos) err.replace(head, 8, "PAM file of " + kind + " tuples");
+        EXPECT_EQ(ours.status + oracle.status, 0) << ours.err << oracle.err; // both converted
+        EXPECT_EQ(ours.err, err);
+        EXPECT_TRUE(ours.out == oracle.out) << "the PNGs differ";
+    }
+}
+
 // Facts and options straight to the form: colour type,depth, the palette (or its size), tRNS,
 // bKGD, hIST, sBIT, then the report and the chunk lines. The census holds the first gray levels
 // v*15 (-1: 257 colours) and the colours given; pairs are colour index * 256 + alpha at a mask
@@ -207,6 +266,7 @@ TEST(Decide, FactsAndOptionsMakeTheForm) {
         const gridpack::Options o = scan(row.args);
         gridpack::Facts f;
         f.maxval = row.maxval, f.type = row.type, f.meaningfulBits = row.bits, f.alphaMaxval = 3;
+        f.mask = o.alpha;
         for (unsigned v = 0; v < unsigned(std::max(row.grays, 0)); ++v)
             f.census.push_back({{v * 15, v * 15, v * 15}, 1});
         for (size_t i = 0; i < row.colors.size(); ++i)

@@ -7,8 +7,10 @@
 #include "pngdecode.h"
 
 TEST(Sweep, EveryPrefixOfEveryEncoding) {
-    // Each encoding at 8 and 16 bits (bitmaps once), and a header full of comments.
-    std::vector<std::string> images{"P5\n# made by hand\n3 # width\n1\n255\n\x01\x02\x03"};
+    // Each encoding at 8 and 16 bits (bitmaps once), a header full of comments, and a PAM.
+    std::vector<std::string> images{"P5\n# made by hand\n3 # width\n1\n255\n\x01\x02\x03",
+                                    "P7\nWIDTH 2\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nENDHDR\n"
+                                    "\x01\x02\x03\x10\x04\x05\x06\x80"};
     for (const char* magic : {"P1", "P2", "P3", "P4", "P5", "P6"})
         for (unsigned maxval : {255u, 65535u}) {
             const bool bits = magic[1] == '1' || magic[1] == '4';
