@@ -146,7 +146,7 @@ TEST(Terminal, ProgressLinesLeaveOnlyTheMessages) {
             runGridpack({run == 1 ? "-quiet" : "-plain", files[run / 2]}, tty).err;
         const double took =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        EXPECT_EQ(std::regex_replace(shown, erased, ""),
+        EXPECT_EQ(run == 1 ? shown : std::regex_replace(shown, erased, ""),
                   "gridpack: sample value 255 is greater than maxval 254\n");
         EXPECT_LE(std::count(shown.begin(), shown.end(), '%'), 10 * took + 1);
         EXPECT_TRUE(std::regex_search(shown, late) == (run == 0) || (run == 0 && took < 1.5) ||
