@@ -86,7 +86,7 @@ void readHeader(Conversion& c) {
     f.cols = r.cols, f.rows = r.rows, f.maxval = r.maxval;
     f.type = PNM_FORMAT_TYPE(f.format);
     f.meaningfulBits = pm_maxvaltobits(int(r.maxval));
-    static const char* const tuples[] = {"gray", "gray+alpha", "RGB", "RGB+alpha"};
+    static const char tuples[][sizeof "gray+alpha"] = {"gray", "gray+alpha", "RGB", "RGB+alpha"};
     if (c.options.verbose && r.format == PAM_FORMAT)
         pm_message("reading a PAM file of %s tuples (maxval=%d)", tuples[r.depth - 1],
                    int(r.maxval));
